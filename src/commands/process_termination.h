@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace tendril {
+
+// Ends every running process whose executable path equals path (whole string, letter case
+// ignored). Our own process is never ended, even when path names our executable: the launcher
+// would otherwise get no result. True when every other matching process was ended (or none
+// matched); false when the process list is unavailable or a matching process cannot be ended.
+bool terminateProcessesByPath(const std::wstring& path);
+
+}  // namespace tendril

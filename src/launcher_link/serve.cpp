@@ -1,0 +1,90 @@
+#include "launcher_link/serve.h"
+
+#include "launcher_link/administrator.h"
+#include "launcher_link/arguments.h"
+#include "launcher_link/dispatch.h"
+#include "launcher_link/pipe_connect.h"
+#include "launcher_link/process_state.h"
+#include "launcher_link/request_reader.h"
+#include "log/log.h"
+
+#include <tendril/protocol.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+
+namespace tendril {
+
+namespace {
+
+std::wstring modulePath() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length < MAX_PATH ? length : MAX_PATH - 1);
+}
+
+void sendToLauncher(UINT message, WPARAM wParam, LPARAM lParam) {
+    ::SendNotifyMessageW(launcherWindow, message, wParam, lParam);
+}
+
+// Opens (or creates) the log beside the executable and truncates it; without a log the run goes
+// on unlogged.
+void openLog() {
+    const std::wstring logPath = modulePath() + L".log";
+    if (!logPath.empty() && !theLog.IsOpen()) theLog.Open(logPath.c_str());
+    theLog.SetAutoFlush(false);
+    theLog.SetUtf8Output(true);
+    theLog.WriteBanner(L"tendril started", true);
+}
+
+}  // namespace
+
+bool serveLauncher() {
+    openLog();
+    logText(L"OpenPipe '", false);
+    pipeName = makePipeName(modulePath());
+    logText(pipeName.c_str(), false);
+    logText(L"' - ", false);
+
+    PipeConnection connection = connectLauncherPipe(pipeName, launcherWindow, realPipeOpenCalls());
+    const bool connected = connection.outcome == ConnectOutcome::Connected;
+    logText(connected ? L"ok" : L"fail", true);
+    if (!connected) {
+        const DWORD error = connection.outcome == ConnectOutcome::ServerRefused
+                                ? ERROR_ACCESS_DENIED
+                                : ::GetLastError();
+        sendToLauncher(WM_ASSISTANT_CONNECTED, error, PipeOpenFailed);
+        return false;
+    }
+    pipeHandle = connection.pipe.release();
+    sendToLauncher(WM_ASSISTANT_CONNECTED, ::GetCurrentProcessId(), 0);
+
+    std::int32_t command = 0;
+    if (!readRequest(command)) return false;
+    dispatchCommand(command);
+    return true;
+}
+
+int runTendril() {
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (argv == nullptr) return 0;
+    if (argc != 2) {
+        ::LocalFree(argv);
+        return 0;
+    }
+    // Handle values are 32 bits wide, sign-extended in a 64-bit process.
+    launcherWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(parseDecimalArgument(argv[1])));
+    ::LocalFree(argv);
+
+    if (!isAdministrator()) {
+        sendToLauncher(WM_ASSISTANT_NOT_ELEVATED, 0, 0);
+        return 0;
+    }
+    serveLauncher();
+    return 0;
+}
+
+}  // namespace tendril

@@ -1,0 +1,160 @@
+#include "test_support.h"
+
+#include "common/unique_handle.h"
+
+#include <shlwapi.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace tendril::test {
+
+std::wstring uniqueName(const std::wstring& prefix) {
+    static std::atomic<unsigned> counter{0};
+    wchar_t buffer[96];
+    swprintf(buffer, 96, L"%ls-%lu-%u-%lu", prefix.c_str(), ::GetCurrentProcessId(), ++counter,
+             ::GetTickCount());
+    return buffer;
+}
+
+ScratchFolder::ScratchFolder(const std::wstring& prefix) {
+    ::CreateDirectoryW(L"C:\\TendrilTests", nullptr);
+    path_ = L"C:\\TendrilTests\\" + uniqueName(prefix);
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() { removeTree(path_); }
+
+std::wstring ScratchFolder::operator/(const std::wstring& relative) const {
+    return path_ + L"\\" + relative;
+}
+
+bool writeFile(const std::wstring& path, const std::string& bytes) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
+}
+
+std::string readFile(const std::wstring& path) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    if (!file) return bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+bool isDirectory(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void removeTree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // Never follow a link in clean-up; remove the link itself the Unix way.
+                runUnix("/bin/rm", {"-f", unixPath(child)});
+            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(child);
+            } else {
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(find.get(), &data));
+    }
+    find.reset();
+    ::RemoveDirectoryW(path.c_str());
+}
+
+std::string unixPath(const std::wstring& windowsPath) {
+    using GetUnixName = char*(__cdecl*)(const wchar_t*);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto getUnixName = reinterpret_cast<GetUnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "wine_get_unix_file_name")));
+    if (!getUnixName) return {};
+    char* name = getUnixName(windowsPath.c_str());
+    if (!name) return {};
+    std::string result = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+int runUnix(const std::string& program, const std::vector<std::string>& arguments) {
+    // A command line starting with a Unix path given as Z:\... runs the native program.
+    std::wstring commandLine = L"Z:";
+    for (char c : program) commandLine += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    for (const std::string& argument : arguments) {
+        commandLine += L" \"";
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, argument.c_str(), -1, nullptr, 0);
+        std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+        if (n > 1) ::MultiByteToWideChar(CP_UTF8, 0, argument.c_str(), -1, wide.data(), n);
+        commandLine += wide + L"\"";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &info))
+        return -1;
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    ::WaitForSingleObject(process.get(), 30000);
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
+}
+
+ScratchRegistryKey::ScratchRegistryKey()
+    : path_(L"SOFTWARE\\TendrilTest\\" + uniqueName(L"k")) {}
+
+ScratchRegistryKey::~ScratchRegistryKey() { ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, path_.c_str()); }
+
+namespace {
+constexpr wchar_t kRecorderClass[] = L"TendrilTestMessageRecorder";
+}
+
+MessageRecorder::MessageRecorder() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kRecorderClass;
+    ::RegisterClassW(&windowClass);  // fails harmlessly when already registered
+    window_ = ::CreateWindowExW(0, kRecorderClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, this);
+}
+
+MessageRecorder::~MessageRecorder() {
+    if (window_) ::DestroyWindow(window_);
+}
+
+LRESULT CALLBACK MessageRecorder::windowProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<MessageRecorder*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self && message >= WM_USER)
+        self->messages_.push_back({message, static_cast<std::int64_t>(wParam),
+                                   static_cast<std::int64_t>(lParam)});
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace tendril::test
