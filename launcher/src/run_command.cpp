@@ -1,0 +1,81 @@
+#include <tendril_launcher/launcher.h>
+
+namespace tendril::launch {
+
+std::optional<std::pair<std::int32_t, std::int32_t>> resultOf(
+    const std::vector<ReceivedMessage>& messages, std::int32_t command) {
+    std::optional<std::pair<std::int32_t, std::int32_t>> result;
+    for (const ReceivedMessage& m : messages) {
+        if (m.message == WM_ASSISTANT_NOT_ELEVATED) {
+            result = std::pair<std::int32_t, std::int32_t>(0, WM_ASSISTANT_NOT_ELEVATED);
+        } else if (m.message == WM_ASSISTANT_CONNECTED && m.lParam == PipeOpenFailed) {
+            result = std::pair<std::int32_t, std::int32_t>(0, PipeOpenFailed);
+        } else if (m.message == WM_ASSISTANT_STATUS && m.wParam == command &&
+                   (command != STATUS_PROGRESS || m.lParam == PipeReadFailed)) {
+            result = std::pair<std::int32_t, std::int32_t>(static_cast<std::int32_t>(m.wParam),
+                                                           static_cast<std::int32_t>(m.lParam));
+        }
+    }
+    return result;
+}
+
+RunResult runCommand(const RunOptions& options, const Request& request) {
+    RunResult result;
+    MessageWindow window;
+    if (options.onMessage) window.setListener(options.onMessage);
+
+    LauncherPipe pipe = LauncherPipe::create(fileNameOf(options.tendrilPath));
+    result.pipeCreated = pipe.valid();
+    result.pipeError = pipe.error();
+    if (!pipe.valid()) return result;
+
+    const std::wstring parameters = options.parameters.value_or(windowArgument(window.handle()));
+    Handle process = startTendril(options.tendrilPath, parameters, options.method);
+    result.started = static_cast<bool>(process);
+    if (!process) {
+        result.startError = ::GetLastError();
+        return result;
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + options.timeoutMs;
+    auto remaining = [&]() -> DWORD {
+        const ULONGLONG now = ::GetTickCount64();
+        return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    };
+
+    // Wait for Tendril to announce itself (or to give up, or to exit without a word).
+    std::optional<ReceivedMessage> hello;
+    while (!hello && remaining() > 0) {
+        hello = window.waitFor(
+            [](const ReceivedMessage& m) {
+                return m.message == WM_ASSISTANT_CONNECTED || m.message == WM_ASSISTANT_NOT_ELEVATED;
+            },
+            50);
+        if (!hello && ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) break;
+    }
+    if (hello && hello->message == WM_ASSISTANT_CONNECTED && hello->lParam == 0) {
+        result.connected = true;
+        result.tendrilProcessId = static_cast<DWORD>(hello->wParam);
+        if (pipe.waitForClient(remaining())) {
+            const std::string bytes = options.rawRequest.value_or(request.serialize());
+            result.requestWritten = pipe.write(bytes.data(), bytes.size(), remaining());
+            if (options.closeAfterRequest) pipe.close();
+            if (result.requestWritten && options.cancelAfterMs >= 0) {
+                if (::WaitForSingleObject(process.get(), static_cast<DWORD>(options.cancelAfterMs)) ==
+                    WAIT_TIMEOUT) {
+                    const std::int32_t cancel = Cancel;
+                    pipe.write(&cancel, sizeof cancel, 1000);
+                }
+            }
+        }
+    }
+
+    result.exited = ::WaitForSingleObject(process.get(), remaining()) == WAIT_OBJECT_0;
+    if (result.exited) ::GetExitCodeProcess(process.get(), &result.exitCode);
+    window.drain();
+    pipe.close();
+    result.messages = window.messages();
+    result.result = resultOf(result.messages, request.command);
+    return result;
+}
+
+}  // namespace tendril::launch
