@@ -65,6 +65,7 @@ bool stopPipeWatch() {
         ::CancelSynchronousIo(watchThread.get());
         if (::WaitForSingleObject(watchThread.get(), 20) == WAIT_OBJECT_0) {
             watchThread.reset();
+            watchStopping.store(false);
             return true;
         }
     }

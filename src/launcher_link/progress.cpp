@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace tendril {
 
 std::uint32_t lastProgressTick = 0;
@@ -32,7 +34,7 @@ void notifyProgress(std::int32_t percent) {
 }
 
 void tickProgress() {
-    progressDone = progressDone + 1;
+    if (progressDone < INT32_MAX) progressDone = progressDone + 1;
     if (progressTotal <= 0) return;
     // 64-bit intermediates: done x 100 would overflow 32 bits beyond about 21 million units. For
     // smaller totals the truncating divisions give exactly the 32-bit results.

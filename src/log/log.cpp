@@ -49,7 +49,7 @@ void CLogImplW::flushIfAuto() {
 }
 
 bool CLogImplW::writeText(const wchar_t* text) {
-    return Write((std::wcslen(text) + 1) * sizeof(wchar_t), text);
+    return Write(std::wcslen(text) * sizeof(wchar_t), text);
 }
 
 bool CLogImplW::writeLineEnd() { return writeText(kLineEnd); }
@@ -164,8 +164,8 @@ bool CLogImplW::Write(std::size_t byteCount, const void* data) {
 
 void logText(const wchar_t* text, bool lineEnd) {
     if (!theLog.IsOpen() || theLog.IsSuspended() || text == nullptr) return;
-    if (!theLog.Write((std::wcslen(text) + 1) * sizeof(wchar_t), text)) return;
-    if (lineEnd) theLog.Write(sizeof(kLineEnd), kLineEnd);
+    if (!theLog.Write(std::wcslen(text) * sizeof(wchar_t), text)) return;
+    if (lineEnd) theLog.Write(sizeof(kLineEnd) - sizeof(wchar_t), kLineEnd);
     theLog.flushIfAuto();
 }
 
