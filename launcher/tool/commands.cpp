@@ -1,0 +1,66 @@
+#include "commands.h"
+
+#include <tendril/protocol.h>
+
+namespace tendril::tool {
+
+namespace {
+
+constexpr CommandInfo kCommands[] = {
+    {RefreshRegistration, "refresh", "RefreshRegistration",
+     "Frees the install-directory slots of vanished installations, then registers the "
+     "installation: folder, access rights for Users, install-directory record, the Windows "
+     "Uninstall entry and the shortcuts. Reads --install-folder, --long-name, --icon-name, "
+     "--reg-path, --help-link, --url-info-about, --url-update-info, --shortcut-folder, "
+     "--exe-name, the three shortcut flags and the entries.",
+     true, true},
+    {InstallRuntimeUpdate, "runtime-update", "InstallRuntimeUpdate",
+     "Runs the update package KB2999226.msu placed beside tendril.exe, waits for it and deletes "
+     "it. Only the command code is sent: this command takes no request fields.",
+     false, true},
+    {UninstallClient, "uninstall", "UninstallClient",
+     "Ends the client's processes (--argument: the full path of its executable), removes its "
+     "shortcuts, its files, its install-directory record and its Uninstall entry. Reads "
+     "--install-folder, --long-name, --icon-name, --reg-path, --exe-name and --argument.",
+     true, true},
+    {GrantUsersAccess, "grant-access", "GrantUsersAccess",
+     "Gives the Users group full control over the --install-folder tree and the registry keys "
+     "of --reg-path (below HKEY_LOCAL_MACHINE).",
+     true, true},
+    {ApplyShortcuts, "shortcuts", "ApplyShortcuts",
+     "Creates (--entry) or deletes (--delete-entry) the installation's shortcuts in the "
+     "all-users Start menu (--start-menu-shortcuts) and in its program group "
+     "(--programs-shortcuts). Reads --install-folder, --long-name, --icon-name, --reg-path, the "
+     "three shortcut flags and the entries.",
+     true, true},
+    {NoOperation, "noop", "NoOperation",
+     "Does nothing: shows the handshake. Tendril sends no result message for it.", true, false},
+    {TerminateProcesses, "terminate", "TerminateProcesses",
+     "Ends every running process of the executable whose full path is --argument.", true, true},
+    {SetLongName, "set-long-name", "SetLongName",
+     "Moves an installation to a new folder and its registration to new names; --argument "
+     "holds the old names as a sequence of double-quoted strings. Reads every text field and "
+     "the three shortcut flags.",
+     true, true},
+    {Cancel, "cancel", "Cancel",
+     "Sent as the command itself it does nothing and Tendril sends no result message; to cancel "
+     "a running command, give that command --cancel-after.",
+     true, false},
+};
+
+}  // namespace
+
+std::span<const CommandInfo> allCommands() { return kCommands; }
+
+const CommandInfo* commandByCode(std::int32_t code) {
+    for (const CommandInfo& command : kCommands)
+        if (command.code == code) return &command;
+    return nullptr;
+}
+
+const char* commandName(std::int32_t code) {
+    const CommandInfo* command = commandByCode(code);
+    return command ? command->name : "unknown";
+}
+
+}  // namespace tendril::tool

@@ -1,0 +1,25 @@
+// The commands tendril-launch can send: one sub-command per command code.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace tendril::tool {
+
+struct CommandInfo {
+    std::int32_t code;
+    const char* subcommand;   // "terminate"
+    const char* name;         // "TerminateProcesses"
+    const char* description;  // what Tendril does with it, for --help
+    bool sendsRecord;         // the request record and its entries follow the code
+    bool sendsResult;         // Tendril answers a completed run with a result message
+};
+
+// Every command, in code order (1 to 9).
+std::span<const CommandInfo> allCommands();
+// The command of a code, or nullptr.
+const CommandInfo* commandByCode(std::int32_t code);
+// "TerminateProcesses", or "unknown" for a code without a command.
+const char* commandName(std::int32_t code);
+
+}  // namespace tendril::tool

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The demo: builds the test build, then drives the real tendril.exe under Wine with tendril-launch,
+# as a launcher would: the handshake, a command that does nothing, one that ends a running
+# program, the access grant, progress, JSON output for scripts, and two refusals. After each run
+# it prints Tendril's log.
+#
+# Runs on a fresh Debian 12 machine: scripts/setup.sh installs what is missing.
+# TENDRIL_DEMO_BUILD_DIR=build/<dir> builds and runs in another build tree than the preset's.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+heading() { printf '\n==== %s ====\n' "$*"; }
+
+heading "Setting up the Debian packages"
+scripts/setup.sh
+echo "all packages present"
+
+heading "Building the test build (preset win64-test)"
+if [ -n "${TENDRIL_DEMO_BUILD_DIR:-}" ]; then
+  BUILD_DIR=$TENDRIL_DEMO_BUILD_DIR
+  cmake --preset win64-test -B "$BUILD_DIR"
+  cmake --build "$BUILD_DIR"
+else
+  BUILD_DIR=build/win64
+  cmake --preset win64-test
+  cmake --build --preset win64-test
+fi
+
+heading "Bringing up the Wine prefix"
+export WINEPREFIX="$ROOT/$BUILD_DIR/wineprefix"
+source scripts/wine-env.sh
+OUTPUT=$(mktemp)
+trap 'wine_prefix_down; rm -f "$OUTPUT"' EXIT
+wine_prefix_up
+echo "prefix: $WINEPREFIX (one wineserver kept running until the demo ends)"
+
+# C:\TendrilDemo inside the prefix: tendril.exe, tendril-launch.exe beside it, and a program to end.
+DEMO='C:\TendrilDemo'
+DEMO_UNIX="$WINEPREFIX/drive_c/TendrilDemo"
+rm -rf "$DEMO_UNIX"
+mkdir -p "$DEMO_UNIX/Client/data"
+cp "$BUILD_DIR/tendril.exe" "$BUILD_DIR/launcher/tool/tendril-launch.exe" "$DEMO_UNIX/"
+cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$DEMO_UNIX/sleeper.exe"
+echo "client file" >"$DEMO_UNIX/Client/data/settings.txt"
+echo "copied tendril.exe, tendril-launch.exe and sleeper.exe to $DEMO"
+
+# Runs tendril-launch under Wine and shows its output and exit status. Wine programs write into a
+# file, never into a pipe that a background Wine service could inherit.
+run_tool() {
+  printf '$ tendril-launch %s\n' "$*"
+  local status=0
+  (cd "$DEMO_UNIX" && timeout 180 "$WINE64" "$DEMO\\tendril-launch.exe" "$@") \
+    </dev/null >"$OUTPUT" 2>&1 || status=$?
+  cat "$OUTPUT"
+  echo "(tendril-launch exit status: $status)"
+}
+
+# The same, followed by the log of that run of Tendril.
+launch() {
+  rm -f "$DEMO_UNIX/tendril.exe.log"
+  run_tool "$@"
+  echo "--- $DEMO\\tendril.exe.log ---"
+  if [ -f "$DEMO_UNIX/tendril.exe.log" ]; then
+    sed 's/\r$//' "$DEMO_UNIX/tendril.exe.log"
+  else
+    echo "(no log: Tendril did not get that far)"
+  fi
+}
+
+heading "tendril-launch --help"
+run_tool --help
+
+heading "Handshake and a command that does nothing: noop (6)"
+launch noop
+
+heading "Ending a running program: terminate (7)"
+(cd "$DEMO_UNIX" && exec "$WINE64" "$DEMO\\sleeper.exe") </dev/null >/dev/null 2>&1 &
+SLEEPER=$!
+sleep 1
+if kill -0 "$SLEEPER" 2>/dev/null; then
+  echo "$DEMO\\sleeper.exe is running (Unix pid $SLEEPER); it would sleep for 120 s and exit with 3"
+else
+  echo "sleeper.exe did not start"
+fi
+launch terminate --argument "$DEMO\\sleeper.exe"
+for _ in $(seq 50); do kill -0 "$SLEEPER" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$SLEEPER" 2>/dev/null; then
+  echo "sleeper.exe is STILL RUNNING: it was not ended; stopping it now"
+  kill "$SLEEPER" 2>/dev/null || true
+fi
+sleeper_status=0
+wait "$SLEEPER" || sleeper_status=$?
+echo "sleeper.exe is gone: exit code $sleeper_status (0: ended by Tendril's TerminateProcess)"
+
+heading "Giving Users full control: grant-access (4)"
+"$WINE64" reg add 'HKLM\SOFTWARE\TendrilDemo\Client' /v DisplayName /d 'Tendril demo client' /f \
+  </dev/null >/dev/null 2>&1 || true
+echo "folder $DEMO\\Client (with data\\settings.txt) and key HKLM\\SOFTWARE\\TendrilDemo\\Client"
+launch grant-access --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client'
+
+heading "A command with progress messages: shortcuts (5)"
+launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
+  --long-name 'Tendril Demo' --start-menu-shortcuts --entry 'Demo=data\settings.txt'
+
+heading "The same run for scripts: --json"
+launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
+  --long-name 'Tendril Demo' --start-menu-shortcuts --entry 'Demo=data\settings.txt' --json
+
+heading "Tendril without administrator rights: --start restricted"
+launch noop --start restricted
+
+heading "Text too long for its field is refused before anything starts"
+launch noop --long-name "A long name of seventy characters, six more than its field holds......"
+
+heading "Demo finished"
+echo "stopping the wineserver"
