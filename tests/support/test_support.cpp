@@ -69,8 +69,11 @@ void removeTree(const std::wstring& path) {
             if (name == L"." || name == L"..") continue;
             const std::wstring child = path + L"\\" + name;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // Never follow a link in clean-up; remove the link itself the Unix way.
+                // Never follow a link in clean-up; remove the link itself the Unix way. Wine
+                // starts a Unix program without a process handle to wait on, so wait for the
+                // effect instead.
                 runUnix("/bin/rm", {"-f", unixPath(child)});
+                for (int i = 0; i < 300 && exists(child); ++i) ::Sleep(10);
             } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 removeTree(child);
             } else {

@@ -40,7 +40,8 @@ void removeTree(const std::wstring& path);
 
 // The Unix path of a Windows path of the prefix, for native tools such as ln and rm.
 std::string unixPath(const std::wstring& windowsPath);
-// Runs a native Unix program (absolute path) with arguments and waits; its exit code, or -1.
+// Starts a native Unix program (absolute path) with arguments. Under Wine the start returns no
+// process handle, so this cannot wait: it returns -1, and callers check the program's effect.
 int runUnix(const std::string& program, const std::vector<std::string>& arguments);
 
 // A key HKLM\SOFTWARE\TendrilTest\<unique>, deleted with all it holds when destroyed.

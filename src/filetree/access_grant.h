@@ -1,0 +1,24 @@
+// Gives the Users group full control over an installation: its folder tree and its registry key
+// with the "Install" subkey below HKEY_LOCAL_MACHINE.
+#pragma once
+
+#include <string>
+
+namespace tendril {
+
+// Opens HKEY_LOCAL_MACHINE\path (creating it when missing) and sets usersSecurityDescriptor's
+// access list on it. A key that is a registry link is opened as the link itself, so the list
+// never reaches the key it points to. True when the key was opened and its list set; false for
+// an empty path (that would be HKEY_LOCAL_MACHINE itself).
+bool setRegistryKeySecurity(const std::wstring& path);
+
+// Secures folder, everything beneath it (setTreeSecurity, ticking per file when reportProgress),
+// HKLM\regPath and HKLM\regPath\Install, rebuilding usersSecurityDescriptor first. Records
+// FolderNotFound (folder refused by isWalkablePath, missing, not a folder, or a link),
+// SecurityDescriptorFailed or AccessNotGranted (the folder's own list not set) and returns false
+// in those cases; failures beneath the folder and in the registry are ignored. True when the
+// folder itself received the descriptor.
+bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
+                        bool reportProgress);
+
+}  // namespace tendril

@@ -1,0 +1,196 @@
+#include "tree_fixture.h"
+
+#include "common/unique_handle.h"
+#include "launcher_link/cancel.h"
+#include "launcher_link/process_state.h"
+#include "launcher_link/progress.h"
+#include "support/test_support.h"
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace tendril::test {
+
+void makeEntries(const std::wstring& root, std::initializer_list<std::wstring> entries) {
+    for (const std::wstring& entry : entries) {
+        const std::wstring path = root + L"\\" + entry;
+        if (!entry.empty() && entry.back() == L'\\') {
+            ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << "cannot create folder";
+        } else {
+            ASSERT_TRUE(writeFile(path, std::string(entry.begin(), entry.end())))
+                << "cannot create file";
+        }
+    }
+}
+
+namespace {
+
+void listInto(const std::wstring& root, const std::wstring& prefix,
+              std::vector<std::wstring>& names) {
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(::FindFirstFileW((root + L"\\*").c_str(), &data));
+    if (!find) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            names.push_back(prefix + name + L"@");
+        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            names.push_back(prefix + name + L"\\");
+            listInto(root + L"\\" + name, prefix + name + L"\\", names);
+        } else {
+            names.push_back(prefix + name);
+        }
+    } while (::FindNextFileW(find.get(), &data));
+}
+
+std::wstring daclText(PSECURITY_DESCRIPTOR descriptor) {
+    LPWSTR text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"";
+    std::wstring result = text;
+    ::LocalFree(text);
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::wstring> listTree(const std::wstring& root) {
+    std::vector<std::wstring> names;
+    listInto(root, L"", names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> listingOrder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(::FindFirstFileW((folder + L"\\*.*").c_str(), &data));
+    if (!find) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(find.get(), &data));
+    return names;
+}
+
+std::wstring fileDaclText(const std::wstring& path) {
+    DWORD needed = 0;
+    ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (needed == 0) return L"";
+    std::vector<BYTE> buffer(needed);
+    if (!::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, buffer.data(), needed,
+                            &needed))
+        return L"";
+    return daclText(buffer.data());
+}
+
+std::wstring keyDaclText(const std::wstring& path) {
+    UniqueKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL,
+                        key.put()) != ERROR_SUCCESS)
+        return L"";
+    DWORD size = 0;
+    ::RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    if (size == 0) return L"";
+    std::vector<BYTE> buffer(size);
+    if (::RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, buffer.data(), &size) !=
+        ERROR_SUCCESS)
+        return L"";
+    return daclText(buffer.data());
+}
+
+namespace {
+
+// Under Wine a Unix program started with CreateProcessW runs detached (no process handle comes
+// back), so runUnix cannot wait for it: we wait for its effect instead.
+bool waitFor(const std::function<bool()>& done) {
+    for (int round = 0; round < 500; ++round) {
+        if (done()) return true;
+        ::Sleep(10);
+    }
+    return done();
+}
+
+// An access list without an Everyone entry: Wine turns it into Unix permissions without read
+// access for others.
+bool restrictEntry(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    const bool set = ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    ::LocalFree(descriptor);
+    return set && !everyoneCanRead(path);
+}
+
+}  // namespace
+
+bool denyOthers(const std::wstring& path) {
+    if (!restrictEntry(path)) return false;
+    for (const std::wstring& name : listTree(path)) {
+        if (name.back() == L'@') continue;  // never through a link
+        std::wstring entry = path + L"\\" + name;
+        if (entry.back() == L'\\') entry.pop_back();
+        if (!restrictEntry(entry)) return false;
+    }
+    return true;
+}
+
+bool everyoneCanRead(const std::wstring& path) {
+    return fileDaclText(path).find(L";;;WD)") != std::wstring::npos;
+}
+
+bool makeUnixDirectoryLink(const std::wstring& target, const std::wstring& link) {
+    runUnix("/bin/ln", {"-s", unixPath(target), unixPath(link)});
+    return waitFor([&] {
+        const DWORD attributes = ::GetFileAttributesW(link.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    });
+}
+
+bool makeUnixHardLink(const std::wstring& existing, const std::wstring& link) {
+    runUnix("/bin/ln", {unixPath(existing), unixPath(link)});
+    return waitFor([&] { return exists(link); });
+}
+
+bool runUnixAndWait(const std::string& program, const std::vector<std::string>& arguments,
+                    const std::function<bool()>& done) {
+    runUnix(program, arguments);
+    return waitFor(done);
+}
+
+void removeLinkUnix(const std::wstring& link) {
+    runUnix("/bin/rm", {"-f", unixPath(link)});
+    waitFor([&] { return !exists(link); });
+}
+
+void FileTreeTest::SetUp() {
+    launcherWindow = nullptr;
+    progressTotal = 1000000;
+    progressDone = 0;
+    lastProgressPercent = 0;
+    cancelRequested = false;
+    exeNameCopy.clear();
+    ticksSeen_ = 0;
+}
+
+void FileTreeTest::TearDown() {
+    progressTotal = 1;
+    progressDone = 0;
+    lastProgressPercent = 0;
+    cancelRequested = false;
+    exeNameCopy.clear();
+}
+
+std::int32_t FileTreeTest::takeTicks() {
+    const std::int32_t ticks = progressDone - ticksSeen_;
+    ticksSeen_ = progressDone;
+    return ticks;
+}
+
+}  // namespace tendril::test
