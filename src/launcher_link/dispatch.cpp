@@ -1,6 +1,7 @@
 #include "launcher_link/dispatch.h"
 
 #include "commands/process_termination.h"
+#include "filetree/access_grant.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/pipe_watch.h"
 #include "launcher_link/process_state.h"
@@ -20,6 +21,11 @@ void runTerminateProcesses() {
         setLastAssistantError(TerminateFailed);
 }
 
+void runGrantUsersAccess() {
+    grantInstallAccess(fieldText(assistantRequest.installFolder), fieldText(assistantRequest.regPath),
+                       false);
+}
+
 // One row per command code. A handler of nullptr runs nothing (its command is built later, or
 // the command does nothing by design).
 struct CommandRow {
@@ -34,7 +40,7 @@ constexpr CommandRow kCommands[] = {
     {RefreshRegistration, -1, nullptr, -1, true},
     {InstallRuntimeUpdate, 0, nullptr, 100, true},
     {UninstallClient, -1, nullptr, -1, true},
-    {GrantUsersAccess, -1, nullptr, -1, true},
+    {GrantUsersAccess, -1, runGrantUsersAccess, -1, true},
     {ApplyShortcuts, 50, nullptr, 100, true},
     {NoOperation, -1, nullptr, -1, false},
     {TerminateProcesses, -1, runTerminateProcesses, -1, true},
