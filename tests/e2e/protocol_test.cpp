@@ -79,6 +79,19 @@ TEST(Handshake, ConnectedMessageCarriesTendrilsProcessIdAndTheLogIsExact) {
                   "Pipe closed\r\n");
 }
 
+// The pipe name comes from the executable's file name, which may hold any letter: the log
+// writes it as UTF-8 and the launcher's pipe of the same name is found.
+TEST(Handshake, ANonAsciiExecutableNameIsServedAndLoggedAsUtf8) {
+    TendrilCopy tendril(L"tendr\u00eel-\u00e9t\u00e9.exe");
+    Request request;
+    request.command = NoOperation;
+    const RunResult run = launch::runCommand(optionsFor(tendril), request);
+    ASSERT_TRUE(run.connected) << describe(run.messages);
+    EXPECT_EQ(tendril.log(), std::string(kBannerLine) +
+                                 "OpenPipe '\\\\.\\pipe\\launcher_tendr\xc3\xael-\xc3\xa9t\xc3\xa9.exe' - ok\r\n"
+                                 "Pipe closed\r\n");
+}
+
 TEST(Handshake, TheConnectedProcessIdIsTheProcessThatWasStarted) {
     TendrilCopy tendril;
     launch::MessageWindow window;
