@@ -17,14 +17,16 @@ scripts/setup.sh
 echo "all packages present"
 
 heading "Building the test build (preset win64-test)"
+# Only what the demo runs; scripts/test.sh builds and runs everything.
+DEMO_TARGETS=(tendril tendril-launch e2e_sleeper)
 if [ -n "${TENDRIL_DEMO_BUILD_DIR:-}" ]; then
   BUILD_DIR=$TENDRIL_DEMO_BUILD_DIR
   cmake --preset win64-test -B "$BUILD_DIR"
-  cmake --build "$BUILD_DIR"
+  cmake --build "$BUILD_DIR" --target "${DEMO_TARGETS[@]}"
 else
   BUILD_DIR=build/win64
   cmake --preset win64-test
-  cmake --build --preset win64-test
+  cmake --build --preset win64-test --target "${DEMO_TARGETS[@]}"
 fi
 
 heading "Bringing up the Wine prefix"
