@@ -68,28 +68,31 @@ LSTATUS RegistryKey::writeString(const wchar_t* name, const wchar_t* text) const
                             bytes);
 }
 
-RegistryKeyResult createRegistryKey(HKEY parent, const wchar_t* subKey) {
+namespace {
+
+// Runs one of the two legacy key calls that hand back a new handle; an empty sub-key is refused,
+// since both would then return the parent itself, which the owner would close a second time.
+RegistryKeyResult ownedKeyFrom(LSTATUS(WINAPI* call)(HKEY, LPCWSTR, PHKEY), HKEY parent,
+                               const wchar_t* subKey) {
     RegistryKeyResult result;
     if (isEmpty(subKey)) {
         result.status = ERROR_INVALID_PARAMETER;
         return result;
     }
     HKEY key = nullptr;
-    result.status = ::RegCreateKeyW(parent, subKey, &key);
+    result.status = call(parent, subKey, &key);
     if (result.status == ERROR_SUCCESS) result.key = RegistryKey(key);
     return result;
 }
 
+}  // namespace
+
+RegistryKeyResult createRegistryKey(HKEY parent, const wchar_t* subKey) {
+    return ownedKeyFrom(::RegCreateKeyW, parent, subKey);
+}
+
 RegistryKeyResult openRegistryKeyLegacy(HKEY parent, const wchar_t* subKey) {
-    RegistryKeyResult result;
-    if (isEmpty(subKey)) {
-        result.status = ERROR_INVALID_PARAMETER;
-        return result;
-    }
-    HKEY key = nullptr;
-    result.status = ::RegOpenKeyW(parent, subKey, &key);
-    if (result.status == ERROR_SUCCESS) result.key = RegistryKey(key);
-    return result;
+    return ownedKeyFrom(::RegOpenKeyW, parent, subKey);
 }
 
 LSTATUS deleteRegistryTree(HKEY parent, const wchar_t* subKey) {
