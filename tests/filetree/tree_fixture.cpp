@@ -4,6 +4,7 @@
 #include "launcher_link/cancel.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
+#include "support/security_traces.h"
 #include "support/test_support.h"
 
 #include <sddl.h>
@@ -46,16 +47,6 @@ void listInto(const std::wstring& root, const std::wstring& prefix,
     } while (::FindNextFileW(find.get(), &data));
 }
 
-std::wstring daclText(PSECURITY_DESCRIPTOR descriptor) {
-    LPWSTR text = nullptr;
-    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
-        return L"";
-    std::wstring result = text;
-    ::LocalFree(text);
-    return result;
-}
-
 }  // namespace
 
 std::vector<std::wstring> listTree(const std::wstring& root) {
@@ -77,32 +68,6 @@ std::vector<std::wstring> listingOrder(const std::wstring& folder) {
     return names;
 }
 
-std::wstring fileDaclText(const std::wstring& path) {
-    DWORD needed = 0;
-    ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    if (needed == 0) return L"";
-    std::vector<BYTE> buffer(needed);
-    if (!::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, buffer.data(), needed,
-                            &needed))
-        return L"";
-    return daclText(buffer.data());
-}
-
-std::wstring keyDaclText(const std::wstring& path) {
-    UniqueKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL,
-                        key.put()) != ERROR_SUCCESS)
-        return L"";
-    DWORD size = 0;
-    ::RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
-    if (size == 0) return L"";
-    std::vector<BYTE> buffer(size);
-    if (::RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, buffer.data(), &size) !=
-        ERROR_SUCCESS)
-        return L"";
-    return daclText(buffer.data());
-}
-
 namespace {
 
 // Under Wine a Unix program started with CreateProcessW runs detached (no process handle comes
@@ -115,33 +80,17 @@ bool waitFor(const std::function<bool()>& done) {
     return done();
 }
 
-// An access list without an Everyone entry: Wine turns it into Unix permissions without read
-// access for others.
-bool restrictEntry(const std::wstring& path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr))
-        return false;
-    const bool set = ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
-    ::LocalFree(descriptor);
-    return set && !everyoneCanRead(path);
-}
-
 }  // namespace
 
 bool denyOthers(const std::wstring& path) {
-    if (!restrictEntry(path)) return false;
+    if (!denyOthersOn(path)) return false;
     for (const std::wstring& name : listTree(path)) {
         if (name.back() == L'@') continue;  // never through a link
         std::wstring entry = path + L"\\" + name;
         if (entry.back() == L'\\') entry.pop_back();
-        if (!restrictEntry(entry)) return false;
+        if (!denyOthersOn(entry)) return false;
     }
     return true;
-}
-
-bool everyoneCanRead(const std::wstring& path) {
-    return fileDaclText(path).find(L";;;WD)") != std::wstring::npos;
 }
 
 bool makeUnixDirectoryLink(const std::wstring& target, const std::wstring& link) {

@@ -2,6 +2,8 @@
 // walks share with the rest of the process, and the Wine-visible traces of a security change.
 #pragma once
 
+#include "support/security_traces.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -25,17 +27,9 @@ std::vector<std::wstring> listTree(const std::wstring& root);
 // Names in one folder in the order the file system lists them (no "." and "..").
 std::vector<std::wstring> listingOrder(const std::wstring& folder);
 
-// The discretionary access list of a file or folder as SDDL ("" when unreadable).
-std::wstring fileDaclText(const std::wstring& path);
-// The same for HKEY_LOCAL_MACHINE\path ("" when the key cannot be opened).
-std::wstring keyDaclText(const std::wstring& path);
-
-// Under Wine a file's access list is kept as Unix permissions: the Everyone entry we apply turns
-// into read access for others, which reads back as an Everyone entry. denyOthers gives path and
-// everything beneath it (not through links) a list without Everyone first; everyoneCanRead then
-// tells whether our descriptor reached an entry.
+// denyOthersOn (support/security_traces.h) on path and everything beneath it, never through a
+// link.
 bool denyOthers(const std::wstring& path);
-bool everyoneCanRead(const std::wstring& path);
 
 // Native links, made with ln and waited for (under Wine a Unix program runs detached). A
 // directory link made with ln -s shows FILE_ATTRIBUTE_REPARSE_POINT; true when it does.
