@@ -8,21 +8,34 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 namespace tendril::test {
 namespace {
 
 using launch::ReceivedMessage;
 using launch::Request;
 
-int threadCount(DWORD processId) {
+std::vector<DWORD> threadsOf(DWORD processId) {
+    std::vector<DWORD> threads;
     launch::Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
-    int count = 0;
     for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
          more = ::Thread32Next(snapshot.get(), &entry))
-        if (entry.th32OwnerProcessID == processId) ++count;
-    return count;
+        if (entry.th32OwnerProcessID == processId) threads.push_back(entry.th32ThreadID);
+    return threads;
+}
+
+bool contains(const std::vector<DWORD>& threads, DWORD id) {
+    return std::find(threads.begin(), threads.end(), id) != threads.end();
+}
+
+// A thread of the process that is not in known; 0 if there is none yet.
+DWORD newThreadOf(DWORD processId, const std::vector<DWORD>& known) {
+    for (DWORD id : threadsOf(processId))
+        if (!contains(known, id)) return id;
+    return 0;
 }
 
 bool hasResult(const std::vector<ReceivedMessage>& messages) {
@@ -32,10 +45,13 @@ bool hasResult(const std::vector<ReceivedMessage>& messages) {
 }
 
 struct Timed {
-    int threadsBeforeClose = 0;
-    int threadsAfterClose = 0;
-    // The command had ended by the time the thread count dropped (or the wait for it ran out).
-    bool resultBeforeDrop = false;
+    // With closeAfterPieces:
+    bool watchSeen = false;         // the watch thread was seen running
+    bool resultBeforeHold = false;  // the command had ended before it could be held
+    bool endedWhileHeld = false;    // the watch ended while the command's thread was held
+    bool watchEnded = false;        // the watch ended within 1.5 s of the launcher going
+    bool resultBeforeEnd = false;   // the command's result came before the watch was seen gone
+    double endMs = 0;               // from the launcher gone to the watch seen gone
     double commandMs = 0;  // from the request written to the result message
     std::vector<ReceivedMessage> messages;
 };
@@ -54,6 +70,9 @@ Timed grantWithLaterWrites(const TendrilCopy& tendril, const std::wstring& root,
     window.waitFor([](const ReceivedMessage& m) { return m.message == WM_ASSISTANT_CONNECTED; },
                    30000);
     pipe.waitForClient(10000);
+    const DWORD tendrilId = ::GetProcessId(process.get());
+    // Before the request Tendril runs its main thread alone; the watch thread comes after it.
+    const std::vector<DWORD> threadsBeforeRequest = threadsOf(tendrilId);
     Request request;
     request.command = GrantUsersAccess;
     Request::setText(request.record.installFolder, root);
@@ -65,22 +84,39 @@ Timed grantWithLaterWrites(const TendrilCopy& tendril, const std::wstring& root,
         pipe.write(piece.data(), piece.size());
     }
     if (closeAfterPieces) {
-        const DWORD tendrilId = ::GetProcessId(process.get());
-        // Tendril starts its watch thread once it has read the request.
-        for (int i = 0; i < 400 && timed.threadsBeforeClose < 2; ++i) {
-            timed.threadsBeforeClose = threadCount(tendrilId);
-            if (timed.threadsBeforeClose < 2) ::Sleep(5);
+        DWORD watch = 0;
+        for (int i = 0; i < 400 && watch == 0; ++i) {
+            watch = newThreadOf(tendrilId, threadsBeforeRequest);
+            if (watch == 0) ::Sleep(5);
         }
-        pipe.close();
-        for (int i = 0; i < 200; ++i) {
-            timed.threadsAfterClose = threadCount(tendrilId);
-            if (timed.threadsAfterClose < timed.threadsBeforeClose) break;
-            ::Sleep(5);
-        }
-        // Only a drop seen while the command still ran shows anything: once the command ends,
-        // the closing steps stop the watch thread anyway.
+        timed.watchSeen = watch != 0;
+        // The command's thread is held while the launcher goes away, so that the watch thread is
+        // seen to end while the command still runs, however fast this machine walks the tree.
+        // Should the held thread hold a lock the ending thread needs, it is let go after 500 ms
+        // and the watch is followed while both run.
+        launch::Handle walker;
+        if (threadsBeforeRequest.size() == 1)
+            walker = launch::Handle(
+                ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadsBeforeRequest.front()));
+        const bool held = walker && ::SuspendThread(walker.get()) != static_cast<DWORD>(-1);
         window.drain();
-        timed.resultBeforeDrop = hasResult(window.messages());
+        timed.resultBeforeHold = hasResult(window.messages());
+        pipe.close();
+        const ULONGLONG closed = ::GetTickCount64();
+        auto watchRuns = [&] { return contains(threadsOf(tendrilId), watch); };
+        const ULONGLONG holdUntil = closed + (held ? 500 : 0);
+        while (watchRuns() && ::GetTickCount64() < holdUntil) ::Sleep(1);
+        timed.endedWhileHeld = held && !watchRuns();
+        if (held) ::ResumeThread(walker.get());
+        while (watchRuns() && ::GetTickCount64() < closed + 1500) ::Sleep(1);
+        timed.watchEnded = !watchRuns();
+        timed.endMs = static_cast<double>(::GetTickCount64() - closed);
+        // An end seen after the command's result shows nothing: the closing steps stop the
+        // watch thread anyway. While the command was held, no result could come.
+        if (!timed.endedWhileHeld) {
+            window.drain();
+            timed.resultBeforeEnd = hasResult(window.messages());
+        }
     }
     const auto result = window.waitFor(
         [](const ReceivedMessage& m) {
@@ -182,12 +218,13 @@ TEST_F(CancelTest, ALauncherThatGoesAwayEndsTheWatchWhileTheCommandRuns) {
     TendrilCopy tendril;
     const Timed run = grantWithLaterWrites(tendril, tree_->path(), {}, true);
     ASSERT_GT(run.commandMs, 0) << describe(run.messages);
-    std::printf("walk %.0f ms, launcher gone once the watch ran; Tendril's threads %d, then %d\n",
-                run.commandMs, run.threadsBeforeClose, run.threadsAfterClose);
-    EXPECT_FALSE(run.resultBeforeDrop)
-        << "the watch thread lived until the walk ended (or the walk was too short to tell)";
-    EXPECT_EQ(run.threadsAfterClose, run.threadsBeforeClose - 1)
-        << "the watch thread should end once the pipe is broken";
+    std::printf("walk %.0f ms; the watch thread ended %.0f ms after the launcher went%s\n",
+                run.commandMs, run.endMs,
+                run.endedWhileHeld ? ", while the command was held" : "");
+    ASSERT_TRUE(run.watchSeen) << "no watch thread appeared";
+    ASSERT_FALSE(run.resultBeforeHold) << "the walk ended before it could be held";
+    EXPECT_TRUE(run.watchEnded) << "the watch thread should end once the pipe is broken";
+    EXPECT_FALSE(run.resultBeforeEnd) << "the watch thread lived until the walk ended";
     EXPECT_EQ(run.messages.back().wParam, GrantUsersAccess);
     EXPECT_EQ(securedEntries(), entries_->size()) << "the walk went on to the end";
 }
