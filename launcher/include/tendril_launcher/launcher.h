@@ -155,13 +155,17 @@ struct Request {
     AssistantRequest record{};
     std::vector<RequestEntry> entries;
 
-    // Copies text into a field, cut to leave room for the terminating NUL.
+    // Copies text into a field and zero-fills the rest. Text that does not fit with its
+    // terminating NUL is refused: the field is left empty and false comes back. A path cut to
+    // fit could name another folder, which Tendril would then change as administrator.
     template <std::size_t N>
-    static void setText(wchar_t (&field)[N], const std::wstring& text) {
-        std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
-        text.copy(field, n);
-        for (std::size_t i = n; i < N; ++i) field[i] = L'\0';
+    static bool setText(wchar_t (&field)[N], const std::wstring& text) {
+        for (wchar_t& unit : field) unit = L'\0';
+        if (text.size() > N - 1) return false;
+        text.copy(field, text.size());
+        return true;
     }
+    // An entry; a name or path too long for its field is left empty (see setText).
     static RequestEntry entry(const std::wstring& name, const std::wstring& path, bool create);
 
     // The bytes a launcher writes: the code, then for every command but 2 the record (with
