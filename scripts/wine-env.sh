@@ -2,6 +2,17 @@
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
 export WINEARCH=win64
+
+# Wine maps Windows file names to Unix ones in the locale's character set: under a POSIX locale a
+# non-ASCII name has no Unix name at all. Give Wine C.UTF-8 (always present in Debian's libc)
+# unless the caller's character locale is already UTF-8.
+wine_locale_is_utf8() {
+  local ctype=${LC_ALL:-${LC_CTYPE:-${LANG:-}}}
+  case "${ctype,,}" in *utf-8* | *utf8*) return 0 ;; *) return 1 ;; esac
+}
+if ! wine_locale_is_utf8; then
+  if [ -n "${LC_ALL:-}" ]; then export LC_ALL=C.UTF-8; else export LC_CTYPE=C.UTF-8; fi
+fi
 WINE64=/usr/lib/wine/wine64
 [ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine)
 WINESERVER=/usr/lib/wine/wineserver
