@@ -1,9 +1,10 @@
 #include "commands/process_termination.h"
 
 #include "common/unique_handle.h"
+#include "filetree/protected_locations.h"
 
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 
 #include <cwchar>
 
@@ -16,6 +17,7 @@ constexpr DWORD kRefusalWaitMs = 1000;
 }  // namespace
 
 bool terminateProcessesByPath(const std::wstring& path) {
+    if (refuseProtectedExecutable(path)) return false;
     DWORD ids[kMaxProcessIds] = {};
     DWORD bytesReturned = 0;
     if (!::K32EnumProcesses(ids, sizeof ids, &bytesReturned)) return false;

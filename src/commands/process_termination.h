@@ -7,7 +7,9 @@ namespace tendril {
 // Ends every running process whose executable path equals path (whole string, letter case
 // ignored). Our own process is never ended, even when path names our executable: the launcher
 // would otherwise get no result. True when every other matching process was ended (or none
-// matched); false when the process list is unavailable or a matching process cannot be ended.
+// matched); false when the process list is unavailable or a matching process cannot be ended,
+// and, ending nothing, for a path inside the Windows folder: the system's own programs are not
+// the launcher's to end.
 bool terminateProcessesByPath(const std::wstring& path);
 
 }  // namespace tendril

@@ -2,6 +2,7 @@
 
 #include "common/unique_handle.h"
 #include "filetree/path_guard.h"
+#include "filetree/protected_locations.h"
 #include "filetree/secure_entry.h"
 #include "filetree/tree_walks.h"
 #include "filetree/users_descriptor.h"
@@ -52,7 +53,17 @@ bool setRegistryKeySecurity(const std::wstring& path) {
 
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
                         bool reportProgress) {
-    if (!isWalkablePath(folder) || !isPlainFolder(folder)) {
+    if (!isWalkablePath(folder)) {
+        setLastAssistantError(FolderNotFound);
+        return false;
+    }
+    // Handing Users a system folder or key would hand them the machine.
+    if (refuseProtectedFolder(folder) ||
+        (!regPath.empty() && refuseProtectedRegistryPath(regPath))) {
+        setLastAssistantError(AccessNotGranted);
+        return false;
+    }
+    if (!isPlainFolder(folder)) {
         setLastAssistantError(FolderNotFound);
         return false;
     }

@@ -15,9 +15,10 @@ bool setRegistryKeySecurity(const std::wstring& path);
 // Secures folder, everything beneath it (setTreeSecurity, ticking per file when reportProgress),
 // HKLM\regPath and HKLM\regPath\Install, rebuilding usersSecurityDescriptor first. Records
 // FolderNotFound (folder refused by isWalkablePath, missing, not a folder, or a link),
-// SecurityDescriptorFailed or AccessNotGranted (the folder's own list not set) and returns false
-// in those cases; failures beneath the folder and in the registry are ignored. True when the
-// folder itself received the descriptor.
+// AccessNotGranted (a protected folder or registry path, refused before anything is touched; or
+// the folder's own list not set) or SecurityDescriptorFailed, and returns false in those cases;
+// failures beneath the folder and in the registry are ignored. True when the folder itself
+// received the descriptor.
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
                         bool reportProgress);
 

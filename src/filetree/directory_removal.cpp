@@ -36,13 +36,13 @@ bool removeTree(std::wstring& folder) {
 bool deleteDirectory(const std::wstring& folder) {
     std::wstring path = folder;
     removeTrailingBackslash(path);
-    if (!isWalkablePath(path)) return false;
+    if (!isWalkableRoot(path)) return false;
     if (isLinkPath(path.c_str())) return ::RemoveDirectoryW(path.c_str()) != FALSE;
     return removeTree(path);
 }
 
 bool deleteDirectoryContents(const std::wstring& folder) {
-    if (!isWalkablePath(folder) || isLinkPath(folder.c_str())) return false;
+    if (!isWalkableRoot(folder) || isLinkPath(folder.c_str())) return false;
     std::wstring path = folder;
     return removeContents(path);
 }

@@ -9,7 +9,7 @@ namespace tendril {
 // Removes folder with everything beneath it; one trailing backslash is dropped first. True only
 // when the folder itself was removed, which needs every entry beneath it gone. A link beneath is
 // removed itself, never what it points to; a folder path that is itself a link removes only that
-// link. False, touching nothing, for a path isWalkablePath refuses.
+// link. False, touching nothing, for a path isWalkableRoot refuses.
 bool deleteDirectory(const std::wstring& folder);
 
 // Removes everything beneath folder (not folder itself). True only when every entry went; false

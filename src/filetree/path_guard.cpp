@@ -1,5 +1,7 @@
 #include "filetree/path_guard.h"
 
+#include "filetree/protected_locations.h"
+
 namespace tendril {
 
 namespace {
@@ -53,6 +55,10 @@ bool isWalkablePath(const std::wstring& path) {
         return componentsAreSafe(path, shareEnd + 1);
     }
     return false;
+}
+
+bool isWalkableRoot(const std::wstring& path) {
+    return isWalkablePath(path) && !isProtectedFolder(path, GuardUse::WalkRoot);
 }
 
 }  // namespace tendril

@@ -13,4 +13,8 @@ namespace tendril {
 // to). "\\?\" and "\\.\" device paths are refused: they would bypass the same checks.
 bool isWalkablePath(const std::wstring& path);
 
+// The guard of every walk's own folder: isWalkablePath, and not one of the system's protected
+// folders (protected_locations.h), so that no caller can get a system folder walked.
+bool isWalkableRoot(const std::wstring& path);
+
 }  // namespace tendril

@@ -90,7 +90,7 @@ void deleteIn(std::wstring& folder) {
 }  // namespace
 
 bool countFiles(const std::wstring& folder, std::int32_t& counter) {
-    if (!isWalkablePath(folder)) return false;
+    if (!isWalkableRoot(folder)) return false;
     if (!mayWalk(folder)) return true;
     std::wstring path = walkBuffer(folder);
     countIn(path, counter);
@@ -98,7 +98,7 @@ bool countFiles(const std::wstring& folder, std::int32_t& counter) {
 }
 
 bool setTreeSecurity(const std::wstring& folder, bool reportProgress) {
-    if (!isWalkablePath(folder)) return false;
+    if (!isWalkableRoot(folder)) return false;
     if (!mayWalk(folder)) return true;
     std::wstring path = walkBuffer(folder);
     secureIn(path, usersSecurityDescriptor.get(), reportProgress);
@@ -106,7 +106,7 @@ bool setTreeSecurity(const std::wstring& folder, bool reportProgress) {
 }
 
 bool deleteTreeContents(const std::wstring& folder) {
-    if (!isWalkablePath(folder)) return false;
+    if (!isWalkableRoot(folder)) return false;
     if (!mayWalk(folder)) return true;
     std::wstring path = walkBuffer(folder);
     deleteIn(path);

@@ -1,5 +1,5 @@
 // The three walks over an installation folder: count its entries, open them up to Users, delete
-// them. Each refuses a path isWalkablePath rejects, returns at once (true) when the launcher has
+// them. Each refuses a path isWalkableRoot rejects, returns at once (true) when the launcher has
 // cancelled, stops after the current entry when it cancels during the walk, and never lists what
 // lies behind a link: a link inside the tree is one entry like any other, and a folder path that
 // is itself a link is not walked at all.

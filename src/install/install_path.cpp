@@ -32,14 +32,6 @@ std::size_t normalizeInstallPath(std::wstring& text) {
     return changes;
 }
 
-bool equalIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (fold(a[i]) != fold(b[i])) return false;
-    return true;
-}
-
 bool isFolderEmpty(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     {

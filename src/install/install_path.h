@@ -3,6 +3,8 @@
 // counts as an installation. The shortcut removal shares both.
 #pragma once
 
+#include "common/ascii_case.h"
+
 #include <cstddef>
 #include <string>
 
@@ -13,10 +15,6 @@ namespace tendril {
 // blanks, letter case and a trailing backslash stay. Returns the number of characters removed or
 // replaced.
 std::size_t normalizeInstallPath(std::wstring& text);
-
-// True when the two texts are equal without regard to the case of the letters A to Z; every other
-// UTF-16 unit must be equal, whatever the locale.
-bool equalIgnoringAsciiCase(const std::wstring& a, const std::wstring& b);
 
 // True when path no longer counts as an installation: nothing is found under that exact text (a
 // text ending in a backslash finds nothing), it names something that is not a folder, the folder

@@ -1,0 +1,292 @@
+#include "filetree/protected_locations.h"
+
+#include "common/ascii_case.h"
+#include "common/unique_handle.h"
+#include "log/log.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include <vector>
+
+namespace tendril {
+
+namespace {
+
+// What a listed folder protects besides itself and its ancestors, which it always protects.
+enum class Reach {
+    Itself,  // only the folder: what lies inside is what it is for (Program Files)
+    Inside,  // everything inside it too
+    // Everything inside it, except, for a walk, what lies strictly inside a shortcut folder.
+    InsideButShortcutGroups,
+};
+
+struct Location {
+    std::wstring path;  // normalised, empty when its look-up failed
+    Reach reach;
+    bool holdsShortcuts;  // one of the six shell folders whose program groups we tidy up
+};
+
+enum class Source {
+    Csidl,
+    WindowsFolder,
+    SystemWindowsFolder,
+    Environment,
+    ProfilesFolder,
+    OwnFolder
+};
+
+struct Row {
+    Source source;
+    int csidl;
+    const wchar_t* name;  // environment variable, or a sub-folder of the CSIDL
+    Reach reach;
+    bool holdsShortcuts;
+};
+
+// clang-format off
+constexpr Row kProtected[] = {
+    {Source::WindowsFolder,       0,                             nullptr,             Reach::Inside,                  false},
+    {Source::SystemWindowsFolder, 0,                             nullptr,             Reach::Inside,                  false},
+    {Source::Csidl,               CSIDL_PROGRAM_FILES,           nullptr,             Reach::Itself,                  false},
+    {Source::Csidl,               CSIDL_PROGRAM_FILESX86,        nullptr,             Reach::Itself,                  false},
+    {Source::Csidl,               CSIDL_PROGRAM_FILES_COMMON,    nullptr,             Reach::Itself,                  false},
+    {Source::Csidl,               CSIDL_PROGRAM_FILES_COMMONX86, nullptr,             Reach::Itself,                  false},
+    // A 32-bit process on 64-bit Windows is told only of the 32-bit Program Files.
+    {Source::Environment,         0,                             L"ProgramW6432",     Reach::Itself,                  false},
+    {Source::Environment,         0,                             L"CommonProgramW6432", Reach::Itself,                false},
+    {Source::Csidl,               CSIDL_COMMON_APPDATA,          nullptr,             Reach::Itself,                  false},
+    {Source::Csidl,               CSIDL_COMMON_APPDATA,          L"Microsoft",        Reach::InsideButShortcutGroups, false},
+    // Every profile lies inside it: one user must not have another's files deleted or opened up.
+    {Source::ProfilesFolder,      0,                             nullptr,             Reach::InsideButShortcutGroups, false},
+    {Source::Csidl,               CSIDL_DESKTOP,                 nullptr,             Reach::InsideButShortcutGroups, true},
+    {Source::Csidl,               CSIDL_PROGRAMS,                nullptr,             Reach::InsideButShortcutGroups, true},
+    {Source::Csidl,               CSIDL_STARTMENU,               nullptr,             Reach::InsideButShortcutGroups, true},
+    {Source::Csidl,               CSIDL_COMMON_STARTMENU,        nullptr,             Reach::InsideButShortcutGroups, true},
+    {Source::Csidl,               CSIDL_COMMON_PROGRAMS,         nullptr,             Reach::InsideButShortcutGroups, true},
+    {Source::Csidl,               CSIDL_COMMON_DESKTOPDIRECTORY, nullptr,             Reach::InsideButShortcutGroups, true},
+    // Whatever is placed there runs at every user's logon.
+    {Source::Csidl,               CSIDL_COMMON_STARTUP,          nullptr,             Reach::Inside,                  false},
+    {Source::OwnFolder,           0,                             nullptr,             Reach::Itself,                  false},
+};
+
+// Below HKEY_LOCAL_MACHINE: these keys and everything inside them.
+constexpr const wchar_t* kProtectedKeys[] = {
+    L"SOFTWARE\\Microsoft", L"SOFTWARE\\Classes", L"SOFTWARE\\Policies",
+    L"SOFTWARE\\WOW6432Node\\Microsoft", L"SOFTWARE\\WOW6432Node\\Classes",
+    L"SOFTWARE\\WOW6432Node\\Policies", L"SYSTEM", L"SECURITY", L"SAM", L"HARDWARE",
+    L"BCD00000000",
+};
+// This one itself only: its other sub-keys are the 32-bit programs' own.
+constexpr wchar_t kWow64Key[] = L"SOFTWARE\\WOW6432Node";
+// clang-format on
+
+template <typename Call>
+std::wstring callWithBuffer(Call call) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) return std::wstring(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+void dropTrailingBackslash(std::wstring& path) {
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+}
+
+// The folder an open handle finally names, in "X:\..." or "\\server\..." form.
+std::wstring finalPathOf(const std::wstring& path) {
+    const UniqueFile handle(
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return {};
+    std::wstring final = callWithBuffer([&](wchar_t* buffer, DWORD size) {
+        return ::GetFinalPathNameByHandleW(handle.get(), buffer, size, VOLUME_NAME_DOS);
+    });
+    if (startsWithIgnoringAsciiCase(final, L"\\\\?\\UNC\\"))
+        final = L"\\" + final.substr(7);
+    else if (startsWithIgnoringAsciiCase(final, L"\\\\?\\"))
+        final = final.substr(4);
+    return final;
+}
+
+// The absolute form we compare: a device prefix dropped, "." and ".." resolved, '/' read as '\',
+// short names made long where the path exists, no trailing backslash. Empty when the path cannot
+// be made absolute.
+std::wstring normalized(const std::wstring& path) {
+    std::wstring text = path;
+    if (startsWithIgnoringAsciiCase(text, L"\\\\?\\UNC\\"))
+        text = L"\\" + text.substr(7);
+    else if (startsWithIgnoringAsciiCase(text, L"\\\\?\\") ||
+             startsWithIgnoringAsciiCase(text, L"\\\\.\\"))
+        text = text.substr(4);
+    if (text.empty()) return {};
+    std::wstring full = callWithBuffer([&](wchar_t* buffer, DWORD size) {
+        return ::GetFullPathNameW(text.c_str(), size, buffer, nullptr);
+    });
+    const std::wstring longer = callWithBuffer([&](wchar_t* buffer, DWORD size) {
+        return ::GetLongPathNameW(full.c_str(), buffer, size);
+    });
+    if (!longer.empty()) full = longer;
+    dropTrailingBackslash(full);
+    return full;
+}
+
+bool isInside(const std::wstring& inner, const std::wstring& outer) {
+    return inner.size() > outer.size() && inner[outer.size()] == L'\\' &&
+           startsWithIgnoringAsciiCase(inner, outer);
+}
+
+std::wstring lookUp(const Row& row) {
+    std::wstring path;
+    switch (row.source) {
+        case Source::WindowsFolder:
+            path = callWithBuffer([](wchar_t* b, DWORD n) { return ::GetWindowsDirectoryW(b, n); });
+            break;
+        case Source::SystemWindowsFolder:
+            path = callWithBuffer(
+                [](wchar_t* b, DWORD n) { return ::GetSystemWindowsDirectoryW(b, n); });
+            break;
+        case Source::Environment:
+            path = callWithBuffer(
+                [&](wchar_t* b, DWORD n) { return ::GetEnvironmentVariableW(row.name, b, n); });
+            break;
+        case Source::Csidl:
+        case Source::ProfilesFolder: {
+            wchar_t buffer[MAX_PATH] = {};
+            const int csidl = row.source == Source::Csidl ? row.csidl : CSIDL_PROFILE;
+            if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+                return {};
+            path = buffer;
+            if (row.source == Source::ProfilesFolder) {
+                dropTrailingBackslash(path);
+                const std::size_t slash = path.rfind(L'\\');
+                path = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+            }
+            if (row.name && !path.empty()) path += std::wstring(L"\\") + row.name;
+            break;
+        }
+        case Source::OwnFolder: {
+            path = callWithBuffer([](wchar_t* b, DWORD n) {
+                const DWORD length = ::GetModuleFileNameW(nullptr, b, n);
+                return length == n ? n + 1 : length;  // cut: ask for more room
+            });
+            const std::size_t slash = path.rfind(L'\\');
+            path = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+            break;
+        }
+    }
+    // A folder too short to be real would protect a whole drive as its "ancestors": leave it out.
+    return path.size() < 3 ? std::wstring() : normalized(path);
+}
+
+// Looked up once: these folders do not move while we run.
+const std::vector<Location>& protectedLocations() {
+    static const std::vector<Location> locations = [] {
+        std::vector<Location> list;
+        for (const Row& row : kProtected) {
+            std::wstring path = lookUp(row);
+            if (!path.empty()) list.push_back({std::move(path), row.reach, row.holdsShortcuts});
+        }
+        return list;
+    }();
+    return locations;
+}
+
+bool isProtectedNormalized(const std::wstring& path, GuardUse use) {
+    const auto& locations = protectedLocations();
+    bool inShortcutFolder = false;
+    for (const Location& location : locations)
+        if (location.holdsShortcuts && isInside(path, location.path)) inShortcutFolder = true;
+    for (const Location& location : locations) {
+        if (equalIgnoringAsciiCase(path, location.path) || isInside(location.path, path))
+            return true;
+        if (location.reach == Reach::Itself || !isInside(path, location.path)) continue;
+        if (location.reach == Reach::InsideButShortcutGroups && use == GuardUse::WalkRoot &&
+            inShortcutFolder)
+            continue;
+        return true;
+    }
+    return false;
+}
+
+// The key's components, empty ones dropped ("\SOFTWARE\\Microsoft\" is SOFTWARE\Microsoft).
+std::vector<std::wstring> keyComponents(const std::wstring& path) {
+    std::vector<std::wstring> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') continue;
+        if (i > start) parts.push_back(path.substr(start, i - start));
+        start = i + 1;
+    }
+    return parts;
+}
+
+// Key names compare as the registry compares them: without regard to letter case.
+bool sameKeyName(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool keyStartsWith(const std::vector<std::wstring>& key, const std::vector<std::wstring>& prefix) {
+    if (key.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (!sameKeyName(key[i], prefix[i])) return false;
+    return true;
+}
+
+bool refuse(bool isProtected, const std::wstring& location) {
+    if (isProtected) logText((L"Refused protected location: " + location).c_str(), true);
+    return isProtected;
+}
+
+}  // namespace
+
+bool isProtectedFolder(const std::wstring& folder, GuardUse use) {
+    const std::wstring path = normalized(folder);
+    if (path.empty()) return false;
+    if (isProtectedNormalized(path, use)) return true;
+    // Through a link or a short name an innocent-looking path can name a system folder.
+    const std::wstring final = normalized(finalPathOf(path));
+    return !final.empty() && !equalIgnoringAsciiCase(final, path) &&
+           isProtectedNormalized(final, use);
+}
+
+bool isProtectedRegistryPath(const std::wstring& path) {
+    const std::vector<std::wstring> key = keyComponents(path);
+    if (key.size() < 2) return true;
+    for (const wchar_t* protectedKey : kProtectedKeys)
+        if (keyStartsWith(key, keyComponents(protectedKey))) return true;
+    const std::vector<std::wstring> wow64 = keyComponents(kWow64Key);
+    return key.size() == wow64.size() && keyStartsWith(key, wow64);
+}
+
+bool isProtectedExecutable(const std::wstring& path) {
+    const std::wstring executable = normalized(path);
+    if (executable.empty()) return false;
+    for (const Row& row : kProtected) {
+        if (row.source != Source::WindowsFolder && row.source != Source::SystemWindowsFolder)
+            continue;
+        const std::wstring windows = lookUp(row);
+        if (!windows.empty() &&
+            (equalIgnoringAsciiCase(executable, windows) || isInside(executable, windows)))
+            return true;
+    }
+    return false;
+}
+
+bool refuseProtectedFolder(const std::wstring& folder) {
+    return refuse(isProtectedFolder(folder), folder);
+}
+
+bool refuseProtectedRegistryPath(const std::wstring& path) {
+    return refuse(isProtectedRegistryPath(path), path);
+}
+
+bool refuseProtectedExecutable(const std::wstring& path) {
+    return refuse(isProtectedExecutable(path), path);
+}
+
+}  // namespace tendril
