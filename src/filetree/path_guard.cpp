@@ -61,4 +61,9 @@ bool isWalkableRoot(const std::wstring& path) {
     return isWalkablePath(path) && !isProtectedFolder(path, GuardUse::WalkRoot);
 }
 
+bool isPlainName(const std::wstring& name) {
+    return !isEmptyOrDotsComponent(name, 0, name.size()) &&
+           name.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
 }  // namespace tendril

@@ -17,4 +17,11 @@ bool isWalkablePath(const std::wstring& path);
 // folders (protected_locations.h), so that no caller can get a system folder walked.
 bool isWalkableRoot(const std::wstring& path);
 
+// True for a name that, appended to a folder with "\", names one entry directly inside that
+// folder: no '\', '/' or ':', and not empty or made only of dots and spaces ("." and "..",
+// which the system resolves to the folder or its parent, among them). A name from the request or
+// from a file Users can write (a shortcut name, exeName, an applist record) must pass before we
+// make a file name of it, or it could climb out of its folder.
+bool isPlainName(const std::wstring& name);
+
 }  // namespace tendril

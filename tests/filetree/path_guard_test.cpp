@@ -55,5 +55,16 @@ TEST(PathGuard, AcceptsOnlyAbsolutePathsBelowARoot) {
         EXPECT_EQ(isWalkablePath(c.path), c.walkable) << "path \"" << c.path << "\"";
 }
 
+TEST(PathGuard, PlainNamesStayInsideTheirFolder) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"Play", true},   {L"client.exe", true},  {L"Play (2)", true}, {L".x", true},
+        {L"", false},      {L".", false},          {L"..", false},      {L"...", false},
+        {L". .", false},   {L"..\\x", false},      {L"a/b", false},     {L"C:x", false},
+        {L"sub\\", false}, {L"\\\\server", false},
+    };
+    for (const auto& [name, plain] : cases)
+        EXPECT_EQ(isPlainName(name), plain) << "name \"" << name << "\"";
+}
+
 }  // namespace
 }  // namespace tendril
