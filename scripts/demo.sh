@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds the test build, then drives the real tendril.exe under Wine with tendril-launch,
 # as a launcher would: the handshake, a command that does nothing, one that ends a running
-# program, the access grant, progress, JSON output for scripts, and two refusals. After each run
-# it prints Tendril's log.
+# program, the access grant, progress, JSON output for scripts, the runtime update, and two
+# refusals. After each run it prints Tendril's log.
 #
 # Runs on a fresh Debian 12 machine: scripts/setup.sh installs what is missing.
 # TENDRIL_DEMO_BUILD_DIR=build/<dir> builds and runs in another build tree than the preset's.
@@ -18,7 +18,7 @@ echo "all packages present"
 
 heading "Building the test build (preset win64-test)"
 # Only what the demo runs; scripts/test.sh builds and runs everything.
-DEMO_TARGETS=(tendril tendril-launch e2e_sleeper)
+DEMO_TARGETS=(tendril tendril-launch e2e_sleeper e2e_update_package)
 if [ -n "${TENDRIL_DEMO_BUILD_DIR:-}" ]; then
   BUILD_DIR=$TENDRIL_DEMO_BUILD_DIR
   cmake --preset win64-test -B "$BUILD_DIR"
@@ -44,8 +44,9 @@ rm -rf "$DEMO_UNIX"
 mkdir -p "$DEMO_UNIX/Client/data"
 cp "$BUILD_DIR/tendril.exe" "$BUILD_DIR/launcher/tool/tendril-launch.exe" "$DEMO_UNIX/"
 cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$DEMO_UNIX/sleeper.exe"
+cp "$BUILD_DIR/tests/e2e/e2e_update_package.exe" "$DEMO_UNIX/update_package.exe"
 echo "client file" >"$DEMO_UNIX/Client/data/settings.txt"
-echo "copied tendril.exe, tendril-launch.exe and sleeper.exe to $DEMO"
+echo "copied tendril.exe, tendril-launch.exe, sleeper.exe and update_package.exe to $DEMO"
 
 # Runs tendril-launch under Wine and shows its output and exit status. Wine programs write into a
 # file, never into a pipe that a background Wine service could inherit.
@@ -108,6 +109,59 @@ launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDe
 heading "The same run for scripts: --json"
 launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
   --long-name 'Tendril Demo' --start-menu-shortcuts --entry 'Demo=data\settings.txt' --json
+
+heading "Installing the system runtime update: runtime-update (2)"
+# Wine has no program for .msu files. For this section update_package.exe is registered as the
+# one: a stand-in installer that runs for "sleep=" ms and exits with the "exit=" code written in
+# the package, and leaves <package>.started and <package>.done beside it.
+MSU_PROGID='TendrilDemo.UpdatePackage'
+msu_unregister() {
+  "$WINE64" reg delete 'HKLM\SOFTWARE\Classes\.msu' /f </dev/null >/dev/null 2>&1 || true
+  "$WINE64" reg delete "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID" /f </dev/null >/dev/null 2>&1 || true
+}
+trap 'msu_unregister; wine_prefix_down; rm -f "$OUTPUT"' EXIT
+"$WINE64" reg add "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID\\shell\\open\\command" /ve \
+  /d "\"$DEMO\\update_package.exe\" \"%1\"" /f </dev/null >/dev/null 2>&1
+"$WINE64" reg add 'HKLM\SOFTWARE\Classes\.msu' /ve /d "$MSU_PROGID" /f </dev/null >/dev/null 2>&1
+"$WINE64" reg query "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID\\shell\\open\\command" /ve \
+  </dev/null >"$OUTPUT" 2>&1 || true
+echo "registered .msu -> $MSU_PROGID, whose open command is:"
+sed -n 's/\r$//; s/^ *(Default) *REG_SZ *//p' "$OUTPUT"
+PACKAGE_UNIX="$DEMO_UNIX/KB2999226.msu"
+package_state() {
+  if [ -e "$PACKAGE_UNIX" ]; then echo "KB2999226.msu is still beside tendril.exe"
+  else echo "KB2999226.msu is gone"; fi
+}
+
+printf 'exit=0\r\nsleep=500\r\n' >"$PACKAGE_UNIX"
+echo "package: exit code 0 after 500 ms"
+launch runtime-update
+package_state
+
+printf 'exit=3\r\n' >"$PACKAGE_UNIX"
+echo "package: exit code 3"
+launch runtime-update
+package_state
+
+echo "no package"
+launch runtime-update
+
+rm -f "$PACKAGE_UNIX".started "$PACKAGE_UNIX".done
+printf 'exit=0\r\nsleep=3000\r\n' >"$PACKAGE_UNIX"
+echo "package: runs for 3 s; Cancel is written right after the code, before Tendril waits"
+launch runtime-update --cancel-after 0
+package_state
+for _ in $(seq 100); do [ -e "$PACKAGE_UNIX.done" ] && break; sleep 0.1; done
+[ -e "$PACKAGE_UNIX.done" ] && echo "the update went on to its end on its own after Tendril had gone"
+package_state
+rm -f "$PACKAGE_UNIX" "$PACKAGE_UNIX".started "$PACKAGE_UNIX".done
+msu_unregister
+trap 'wine_prefix_down; rm -f "$OUTPUT"' EXIT
+if "$WINE64" reg query 'HKLM\SOFTWARE\Classes\.msu' </dev/null >/dev/null 2>&1; then
+  echo ".msu is STILL registered"
+else
+  echo ".msu is unregistered again"
+fi
 
 heading "Tendril without administrator rights: --start restricted"
 launch noop --start restricted

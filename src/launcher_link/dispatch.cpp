@@ -1,6 +1,7 @@
 #include "launcher_link/dispatch.h"
 
 #include "commands/process_termination.h"
+#include "commands/runtime_update.h"
 #include "filetree/access_grant.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/pipe_watch.h"
@@ -38,7 +39,7 @@ struct CommandRow {
 
 constexpr CommandRow kCommands[] = {
     {RefreshRegistration, -1, nullptr, -1, true},
-    {InstallRuntimeUpdate, 0, nullptr, 100, true},
+    {InstallRuntimeUpdate, 0, [] { installRuntimeUpdate(); }, 100, true},  // result: error store
     {UninstallClient, -1, nullptr, -1, true},
     {GrantUsersAccess, -1, runGrantUsersAccess, -1, true},
     {ApplyShortcuts, 50, nullptr, 100, true},

@@ -331,8 +331,8 @@ TEST(Dispatch, CommandsWithoutAHandlerStillSendTheirResult) {
         std::int32_t command;
         std::vector<std::int64_t> progress;
     };
-    for (const Case& c : std::vector<Case>{{InstallRuntimeUpdate, {0, 100}},
-                                           {ApplyShortcuts, {50, 100}}}) {
+    // InstallRuntimeUpdate has its handler now: runtime_update_test.cpp checks its 0 and 100.
+    for (const Case& c : std::vector<Case>{{ApplyShortcuts, {50, 100}}}) {
         SCOPED_TRACE(c.command);
         TendrilCopy tendril;
         Request request;

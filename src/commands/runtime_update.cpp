@@ -1,0 +1,98 @@
+#include "commands/runtime_update.h"
+
+#include "common/unique_handle.h"
+#include "launcher_link/cancel.h"
+#include "launcher_link/error_store.h"
+#include "launcher_link/progress.h"
+#include "log/format.h"
+#include "log/log.h"
+
+#include <tendril/protocol.h>
+
+#include <shellapi.h>
+
+namespace tendril {
+
+const wchar_t kRuntimeUpdatePackageName[] = L"KB2999226.msu";
+
+namespace {
+
+// The update's process handle is kept until we exit, not closed when the operation returns.
+// After a cancel we return without waiting and the update goes on by itself; holding the handle
+// keeps its process object, its exit code and its id (which Windows cannot give to another
+// process while a handle is open) valid for the rest of our run. Closing it would never stop the
+// update. It lives at namespace scope, deliberately, so that no way out of the operation closes
+// it; process exit does.
+UniqueHandle runtimeUpdateProcess;
+
+constexpr int kWaitProgress = 5;
+
+// The record as the 32-bit build hands it to the shell.
+static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
+
+// Our own executable's full path; empty when it cannot be read or does not fit in MAX_PATH. A
+// path cut at the buffer's end would name another folder, whose "KB2999226.msu" we would then
+// run and delete as administrator.
+std::wstring ownExecutablePath() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return std::wstring(path, length);
+}
+
+}  // namespace
+
+std::wstring runtimeUpdatePackagePath(const std::wstring& executablePath) {
+    const std::size_t slash = executablePath.rfind(L'\\');
+    const std::wstring folder = slash != std::wstring::npos && slash >= 1
+                                    ? executablePath.substr(0, slash)
+                                    : std::wstring();
+    return folder + L"\\" + kRuntimeUpdatePackageName;
+}
+
+bool runRuntimeUpdatePackage(const std::wstring& packagePath, DWORD waitMs) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = packagePath.c_str();
+    info.lpParameters = L"";
+    info.nShow = SW_SHOW;
+    if (packagePath.empty() || !::ShellExecuteExW(&info) || info.hProcess == nullptr) {
+        logText(L"ShellExecuteEx failed", true);
+        setLastAssistantError(UpdateLaunchFailed);
+        return false;
+    }
+    runtimeUpdateProcess.reset(info.hProcess);
+    logText(L"ShellExecuteEx succeeded", true);
+
+    // The launcher asked us to stop: the update keeps running on its own and its package stays.
+    if (cancelRequested.load()) return true;
+
+    notifyProgress(kWaitProgress);
+    logText(L"Waiting for process to complete", true);
+    if (::WaitForSingleObject(runtimeUpdateProcess.get(), waitMs) != WAIT_OBJECT_0) {
+        logText(L"Failed to wait process to complete", true);
+        setLastAssistantError(UpdateWaitFailed);
+        return false;
+    }
+    logText(L"Process completed", true);
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(runtimeUpdateProcess.get(), &exitCode);
+    wchar_t line[kLineBufferChars];
+    formatTruncated(line, L"Process exit code: %u", static_cast<unsigned>(exitCode));
+    logText(line, true);
+    if (exitCode != 0) setLastAssistantError(UpdateExitCodeNonZero);
+    ::DeleteFileW(packagePath.c_str());
+    return true;
+}
+
+bool installRuntimeUpdate() {
+    logText(L"Installing KB: ", false);
+    const std::wstring executablePath = ownExecutablePath();
+    const std::wstring packagePath =
+        executablePath.empty() ? std::wstring() : runtimeUpdatePackagePath(executablePath);
+    logText(packagePath.c_str(), true);
+    return runRuntimeUpdatePackage(packagePath, kRuntimeUpdateWaitMs);
+}
+
+}  // namespace tendril

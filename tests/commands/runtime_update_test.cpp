@@ -1,0 +1,77 @@
+// The runtime update's package path and the ways out that an end-to-end run cannot reach in
+// reasonable time: a wait that runs out (the real limit is 10 minutes) and an unreadable path.
+#include "commands/runtime_update.h"
+
+#include "launcher_link/link_fixture.h"
+#include "support/msu_association.h"
+
+#include <tendril/protocol.h>
+
+#include <gtest/gtest.h>
+
+namespace tendril {
+namespace {
+
+// The Windows path of a file of the build tree (the prefix maps / to Z:).
+std::wstring windowsPathOf(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+    return path;
+}
+
+TEST(RuntimeUpdatePackagePath, IsTheExecutablesFolderAndThePackageName) {
+    const struct {
+        const wchar_t* executable;
+        const wchar_t* package;
+    } cases[] = {
+        {L"C:\\Tools\\tendril.exe", L"C:\\Tools\\KB2999226.msu"},
+        {L"C:\\tendril.exe", L"C:\\KB2999226.msu"},
+        {L"\\\\server\\share\\a b\\tendril.exe", L"\\\\server\\share\\a b\\KB2999226.msu"},
+        // No folder before the last backslash, or no backslash at all: the folder is empty.
+        {L"\\tendril.exe", L"\\KB2999226.msu"},
+        {L"tendril.exe", L"\\KB2999226.msu"},
+        {L"", L"\\KB2999226.msu"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(runtimeUpdatePackagePath(c.executable), c.package);
+}
+
+class RuntimeUpdatePackage : public test::LinkStateTest {};
+
+TEST_F(RuntimeUpdatePackage, AWaitThatRunsOutIsUpdateWaitFailedAndKeepsThePackage) {
+    test::MsuAssociation association(windowsPathOf(E2E_UPDATE_PACKAGE_EXE));
+    ASSERT_TRUE(association.ok());
+    test::ScratchFolder folder(L"update");
+    const std::wstring package = folder / L"KB2999226.msu";
+    ASSERT_TRUE(test::writeFile(package, "exit=0\r\nsleep=3000\r\n"));
+    test::ScratchTheLog log;
+    ASSERT_TRUE(log.opened());
+
+    EXPECT_FALSE(runRuntimeUpdatePackage(package, 300));
+    EXPECT_EQ(lastAssistantError, UpdateWaitFailed);
+    const std::string bytes = log.bytes();
+    const std::string expected =
+        "ShellExecuteEx succeeded\r\nWaiting for process to complete\r\n"
+        "Failed to wait process to complete\r\nsetLastAssistantError: error = 16, lastError = ";
+    EXPECT_EQ(bytes.substr(0, expected.size()), expected);
+    EXPECT_EQ(bytes.find("Process completed"), std::string::npos) << bytes;
+    EXPECT_TRUE(test::exists(package));
+    EXPECT_EQ(recorder.messages(),
+              (std::vector<test::RecordedMessage>{{WM_ASSISTANT_STATUS, STATUS_PROGRESS, 5}}));
+
+    // Let the update end before its folder goes.
+    for (int i = 0; i < 500 && !test::exists(package + L".done"); ++i) ::Sleep(20);
+    EXPECT_TRUE(test::exists(package + L".done"));
+}
+
+TEST_F(RuntimeUpdatePackage, AnEmptyPathStartsNothing) {
+    test::ScratchTheLog log;
+    ASSERT_TRUE(log.opened());
+    EXPECT_FALSE(runRuntimeUpdatePackage(L"", 300));
+    EXPECT_EQ(lastAssistantError, UpdateLaunchFailed);
+    const std::string expected = "ShellExecuteEx failed\r\nsetLastAssistantError: error = 15, ";
+    EXPECT_EQ(log.bytes().substr(0, expected.size()), expected);
+    EXPECT_TRUE(recorder.messages().empty());
+}
+
+}  // namespace
+}  // namespace tendril
