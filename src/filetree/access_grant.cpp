@@ -16,11 +16,13 @@ namespace tendril {
 
 namespace {
 
-// Once Users control an installation's key they could replace its "Install" subkey with a
-// registry link; opening the link itself keeps our access list off whatever it points to.
+// Opens the key, creating it when missing. Once Users control an installation's key they could
+// replace its "Install" subkey with a registry link; opening the link itself keeps our access list
+// off whatever it points to, and keeps an elevated create from making a key at its target. One
+// create call leaves no moment for a link to appear between a failed open and the create.
 LSTATUS openKeyForSecurity(const std::wstring& path, UniqueKey& key) {
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
-                           key.put());
+    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_OPEN_LINK,
+                             KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
 }
 
 // The listing of the bare path names a real folder (not a file, not a link).
@@ -36,16 +38,7 @@ bool isPlainFolder(const std::wstring& folder) {
 bool setRegistryKeySecurity(const std::wstring& path) {
     if (path.empty()) return false;
     UniqueKey key;
-    LSTATUS status = openKeyForSecurity(path, key);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        UniqueKey created;
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, created.put(), nullptr) != ERROR_SUCCESS)
-            return false;
-        created.reset();
-        status = openKeyForSecurity(path, key);
-    }
-    if (status != ERROR_SUCCESS) return false;
+    if (openKeyForSecurity(path, key) != ERROR_SUCCESS) return false;
     PSECURITY_DESCRIPTOR descriptor = usersSecurityDescriptor.get();
     return descriptor != nullptr &&
            ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;

@@ -71,8 +71,11 @@ void dispatchCommand(std::int32_t command) {
 
 void closeSession() {
     pipeName.clear();
-    stopPipeWatch();
-    if (pipeHandle != INVALID_HANDLE_VALUE) {
+    if (!stopPipeWatch()) {
+        // The watch thread is still in its read: on Windows the flush, the disconnect and the
+        // close would each wait behind it and hang us here. Process exit closes the pipe.
+        logText(L"Pipe watch not stopped: pipe left to process exit", true);
+    } else if (pipeHandle != INVALID_HANDLE_VALUE) {
         ::FlushFileBuffers(pipeHandle);
         ::DisconnectNamedPipe(pipeHandle);
         ::CloseHandle(pipeHandle);

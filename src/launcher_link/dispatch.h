@@ -10,7 +10,8 @@ namespace tendril {
 void dispatchCommand(std::int32_t command);
 
 // The normal end of a run: the watch thread is stopped, the pipe flushed, disconnected and closed,
-// "Pipe closed" logged and the log closed.
+// "Pipe closed" logged and the log closed. A watch thread that cannot be stopped leaves the pipe
+// open (and pipeHandle set) for process exit to close.
 void closeSession();
 
 }  // namespace tendril

@@ -56,6 +56,8 @@ bool startPipeWatch(HANDLE pipe) {
     return watchThread.valid();
 }
 
+HANDLE pipeWatchThreadHandle() { return watchThread.get(); }
+
 bool stopPipeWatch() {
     if (!watchThread) return true;
     watchStopping.store(true);

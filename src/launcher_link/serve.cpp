@@ -19,10 +19,20 @@ namespace tendril {
 
 namespace {
 
-std::wstring modulePath() {
+// The executable's path as a 260-character buffer receives it. A path that does not fit comes
+// back cut (and, on older systems and under Wine, unterminated): whole is false then.
+struct ModulePath {
+    std::wstring path;
+    bool whole = false;
+};
+
+ModulePath modulePath() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length < MAX_PATH ? length : MAX_PATH - 1);
+    ModulePath module;
+    module.path.assign(path, length < MAX_PATH ? length : MAX_PATH - 1);
+    module.whole = length > 0 && length < MAX_PATH;
+    return module;
 }
 
 void sendToLauncher(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -30,9 +40,10 @@ void sendToLauncher(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 // Opens (or creates) the log beside the executable and truncates it; without a log the run goes
-// on unlogged.
+// on unlogged. A cut module path gives no log at all: "<cut path>.log" would name another file.
 void openLog() {
-    const std::wstring logPath = modulePath() + L".log";
+    const ModulePath module = modulePath();
+    const std::wstring logPath = module.whole ? module.path + L".log" : std::wstring();
     if (!logPath.empty() && !theLog.IsOpen()) theLog.Open(logPath.c_str());
     theLog.SetAutoFlush(false);
     theLog.SetUtf8Output(true);
@@ -44,7 +55,9 @@ void openLog() {
 bool serveLauncher() {
     openLog();
     logText(L"OpenPipe '", false);
-    pipeName = makePipeName(modulePath());
+    // A cut path gives the name of a cut file name, which the launcher did not create: the open
+    // fails, and a pipe of that name served by anyone but the launcher window's process is refused.
+    pipeName = makePipeName(modulePath().path);
     logText(pipeName.c_str(), false);
     logText(L"' - ", false);
 

@@ -1,6 +1,7 @@
 #include "log/log.h"
 
 #include "log/format.h"
+#include "log/plain_file.h"
 
 #include <cwchar>
 #include <string>
@@ -16,10 +17,9 @@ constexpr wchar_t kLineEnd[] = L"\r\n";
 
 bool CLogImplW::Open(const wchar_t* name) {
     if (name == nullptr || IsOpen()) return false;
-    HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    adopt(handle);
+    UniqueFile file = openPlainFile(name);
+    if (!file) return false;
+    adopt(file.release());
     return true;
 }
 
@@ -147,7 +147,8 @@ bool CLogImplW::Write(std::size_t byteCount, const void* data) {
     if (data == nullptr) return false;
     if (utf8Output_) {
         const auto* text = static_cast<const wchar_t*>(data);
-        const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+        const int needed =
+            ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
         if (needed <= 0) return false;
         std::string bytes(static_cast<std::size_t>(needed), '\0');
         ::WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), needed, nullptr, nullptr);

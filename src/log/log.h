@@ -16,8 +16,10 @@ public:
     CLogImplW(const CLogImplW&) = delete;
     CLogImplW& operator=(const CLogImplW&) = delete;
 
-    // Opens (creating when missing) and truncates the file. False when name is null, the log is
-    // already open, or the file cannot be opened.
+    // Opens (creating when missing) and truncates the file, only when it is plainly a file of its
+    // own (openPlainFile): a link of any kind or a file with a second name is refused untouched.
+    // False when name is null, the log is already open, or the file is refused or cannot be
+    // opened.
     virtual bool Open(const wchar_t* name);
     // Closes the handle; it is marked invalid only when CloseHandle succeeds. False when not open.
     virtual bool Close();
@@ -43,10 +45,10 @@ public:
 
     // Flushes when auto-flush is on (after a successful write).
     void flushIfAuto();
-    // Takes over an already opened handle (the start-up opens the file itself), truncating it.
-    bool adopt(HANDLE handle);
 
 private:
+    // Takes over a handle that Open has checked, truncating the file.
+    bool adopt(HANDLE handle);
     bool writeText(const wchar_t* text);
     bool writeLineEnd();
 

@@ -230,5 +230,55 @@ TEST_F(AccessGrant, FileWithASecondNameOutsideIsLeftAlone) {
     EXPECT_FALSE(everyoneCanRead(root / L"alias.dll"));
 }
 
+// The grant creates the key when it is missing. A link planted at the name before that create
+// (here one whose target does not exist) is opened itself: no key appears at the target, and the
+// list goes on the link key.
+TEST_F(AccessGrant, RegistryLinkToAMissingKeyMakesNothingAtItsTarget) {
+    ScratchRegistryKey key;
+    ScratchRegistryKey targetKey;  // never created: removed at the end should the grant make it
+    const std::wstring linkPath = key.path() + L"\\Install";
+    struct LinkRemover {
+        const std::wstring& path;
+        ~LinkRemover() {
+            // Deleting by name would follow the link; NtDeleteKey on the link itself does not.
+            using NtDeleteKey = LONG(WINAPI*)(HANDLE);
+            auto deleteKey = reinterpret_cast<NtDeleteKey>(reinterpret_cast<void*>(
+                ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+            UniqueKey link;
+            if (deleteKey && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
+                                             KEY_ALL_ACCESS, link.put()) == ERROR_SUCCESS)
+                deleteKey(link.get());
+        }
+    } remover{linkPath};
+    {
+        UniqueKey link;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr,
+                                    REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                                    KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.put(), nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring destination = L"\\Registry\\Machine\\" + targetKey.path();
+        ASSERT_EQ(::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                   reinterpret_cast<const BYTE*>(destination.data()),
+                                   static_cast<DWORD>(destination.size() * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    // The link works: a plain create through it makes the target (removed again here).
+    {
+        UniqueKey through;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr, 0, KEY_READ,
+                                    nullptr, through.put(), nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_TRUE(keyExists(targetKey.path()));
+        through.reset();
+        ASSERT_EQ(::RegDeleteKeyW(HKEY_LOCAL_MACHINE, targetKey.path().c_str()), ERROR_SUCCESS);
+        ASSERT_FALSE(keyExists(targetKey.path()));
+    }
+
+    ASSERT_TRUE(buildUsersSecurityDescriptor());
+    EXPECT_TRUE(setRegistryKeySecurity(linkPath));
+    EXPECT_FALSE(keyExists(targetKey.path())) << "an elevated create went through the link";
+    EXPECT_EQ(keyDaclText(linkPath), kUsersDaclText);
+}
+
 }  // namespace
 }  // namespace tendril::test

@@ -1,5 +1,6 @@
 // Dispatch of the commands that need nothing beyond this subsystem, and the closing steps.
 #include "launcher_link/dispatch.h"
+#include "launcher_link/pipe_watch.h"
 
 #include "link_fixture.h"
 
@@ -102,6 +103,37 @@ TEST_F(DispatchTest, ClosingWithoutALogOrAPipe) {
     EXPECT_EQ(pipeHandle, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(pipeName.empty());
     EXPECT_FALSE(theLog.IsOpen());
+}
+
+// A watch thread that cannot be stopped (held suspended here, so that cancelling its read does not
+// end it) is still reading when the run ends. On Windows the flush, the disconnect and the close
+// would each wait behind that read, so the pipe is left to process exit: the handle stays set and
+// open, the launcher's end still connected, and the log says so before its usual last line.
+TEST_F(DispatchTest, AWatchThatCannotBeStoppedLeavesThePipeToProcessExit) {
+    const HANDLE ours = pipeHandle;
+    ScratchTheLog log;
+    ASSERT_TRUE(log.opened());
+    ASSERT_TRUE(startPipeWatch(ours));
+    ::Sleep(100);  // the thread is in its read
+    const HANDLE thread = pipeWatchThreadHandle();
+    ASSERT_NE(thread, nullptr);
+    ASSERT_NE(::SuspendThread(thread), static_cast<DWORD>(-1));
+
+    closeSession();
+    EXPECT_EQ(pipeHandle, ours);
+    EXPECT_TRUE(pipeName.empty());
+    EXPECT_FALSE(theLog.IsOpen());
+    EXPECT_EQ(log.bytes(), "Pipe watch not stopped: pipe left to process exit\r\nPipe closed\r\n");
+    EXPECT_TRUE(recorder.messages().empty());
+    // Neither closed nor disconnected: what the launcher writes still reaches our handle.
+    ASSERT_TRUE(pipe.writeValue(std::int32_t{5}));
+    DWORD available = 0;
+    EXPECT_TRUE(::PeekNamedPipe(ours, nullptr, 0, nullptr, &available, nullptr));
+    EXPECT_EQ(available, 4u);
+
+    ::ResumeThread(thread);
+    EXPECT_TRUE(stopPipeWatch());
+    EXPECT_FALSE(cancelRequested.load());
 }
 
 }  // namespace

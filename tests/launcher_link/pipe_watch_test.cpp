@@ -204,5 +204,27 @@ TEST_F(PipeWatchTest, StopEndsAThreadBlockedInARead) {
     EXPECT_TRUE(stopPipeWatch());  // stopping again is harmless
 }
 
+// A thread that cannot end (held suspended: its read is cancelled, but it cannot return) makes the
+// stop give up after about two seconds and say so, rather than hang the end of the run; once the
+// thread can run again a later stop ends it.
+TEST_F(PipeWatchTest, StopGivesUpOnAThreadThatCannotEnd) {
+    ASSERT_TRUE(startPipeWatch(pipe.client()));
+    ::Sleep(100);
+    const HANDLE thread = pipeWatchThreadHandle();
+    ASSERT_NE(thread, nullptr);
+    ASSERT_NE(::SuspendThread(thread), static_cast<DWORD>(-1));
+    const DWORD start = ::GetTickCount();
+    EXPECT_FALSE(stopPipeWatch());
+    const DWORD took = ::GetTickCount() - start;
+    EXPECT_GE(took, 1500u);
+    EXPECT_LT(took, 6000u);
+    EXPECT_EQ(pipeWatchThreadHandle(), thread) << "the thread is still held";
+
+    ::ResumeThread(thread);
+    EXPECT_TRUE(stopPipeWatch());
+    EXPECT_EQ(pipeWatchThreadHandle(), nullptr);
+    EXPECT_FALSE(cancelRequested.load());
+}
+
 }  // namespace
 }  // namespace tendril
