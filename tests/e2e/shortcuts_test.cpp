@@ -45,11 +45,11 @@ protected:
         Request::setText(request.record.installFolder, install.path());
         Request::setText(request.record.regPath, key.path());
         Request::setText(request.record.longName, names.name());
-        Request::setText(request.record.iconName, L"App");
+        Request::setText(request.record.iconName, iconEntryName());
         request.record.startMenuShortcuts = startMenu ? 1 : 0;
         request.record.programsShortcuts = programs ? 1 : 0;
         request.record.iconShortcutFlag = 1;
-        request.entries.push_back(Request::entry(L"App", L"bin\\app.exe", create));
+        request.entries.push_back(Request::entry(iconEntryName(), L"bin\\app.exe", create));
         request.entries.push_back(Request::entry(entryName(), L"bin\\app.exe", create));
         return request;
     }
@@ -73,7 +73,8 @@ protected:
         EXPECT_EQ(status[2].wParam, ApplyShortcuts);
     }
 
-    // A second entry whose name is unique in the Start menu.
+    // Two entries with names no other Start menu entry has; the first one gives the icon.
+    std::wstring iconEntryName() const { return names.name() + L"-App"; }
     std::wstring entryName() const { return names.name() + L"-X"; }
     std::wstring target() const { return install / L"bin\\app.exe"; }
 
@@ -99,7 +100,7 @@ TEST_F(ApplyShortcutsTest, TheSlotNumbersTheShortcutsAndDeleteEntriesRemoveThem)
         EXPECT_EQ(readShortcut(inMenu).path, target());
         EXPECT_EQ(readShortcut(inGroup).path, target());
         EXPECT_EQ(readShortcut(inGroup).workingDirectory, install / L"bin");
-        std::vector<std::wstring> expected{L"App" + c.suffix + L".lnk", shortcut + L".lnk",
+        std::vector<std::wstring> expected{iconEntryName() + c.suffix + L".lnk", shortcut + L".lnk",
                                            L"desktop.ini"};
         std::sort(expected.begin(), expected.end());
         std::vector<std::wstring> held = folderNames(names.group());
@@ -115,7 +116,7 @@ TEST_F(ApplyShortcutsTest, TheSlotNumbersTheShortcutsAndDeleteEntriesRemoveThem)
 
         expectFinishedCleanly(run(request(false, true, true)));
         EXPECT_FALSE(exists(inMenu));
-        EXPECT_FALSE(exists(names.startMenu() + L"\\App" + c.suffix + L".lnk"));
+        EXPECT_FALSE(exists(names.startMenu() + L"\\" + iconEntryName() + c.suffix + L".lnk"));
         EXPECT_FALSE(exists(names.group())) << "the group held only its Desktop.ini";
         EXPECT_TRUE(isDirectory(names.startMenu()));
         EXPECT_TRUE(isDirectory(names.programs()));

@@ -85,7 +85,7 @@ UniqueShortcutNames::~UniqueShortcutNames() {
     for (const std::wstring& folder : cleaned_) {
         if (folder.empty()) continue;
         for (const std::wstring& name : folderNames(folder)) {
-            if (name.rfind(name_, 0) != 0) continue;
+            if (name.find(name_) == std::wstring::npos) continue;
             std::wstring path = folder + L"\\" + name;
             if (path.back() == L'\\') path.pop_back();
             if (isLink(path))

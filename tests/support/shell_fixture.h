@@ -30,7 +30,7 @@ std::vector<std::wstring> folderNames(const std::wstring& folder);
 bool makeDirectoryLink(const std::wstring& target, const std::wstring& link);
 void removeDirectoryLink(const std::wstring& link);
 
-// A unique name for a shortcut or group, and the clean-up of everything made under that name in
+// A unique name for a shortcut or group, and the clean-up of everything whose name holds it in
 // the prefix's real all-users desktop, Start menus, Programs and Startup folders. (The account's
 // desktop is Wine's link to the Unix home folder: tests write nothing there.)
 class UniqueShortcutNames {
