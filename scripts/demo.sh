@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds the test build, then drives the real tendril.exe under Wine with tendril-launch,
 # as a launcher would: the handshake, a command that does nothing, one that ends a running
-# program, the access grant, progress, JSON output for scripts, the runtime update, and two
-# refusals. After each run it prints Tendril's log.
+# program, the access grant, shortcuts created and removed again (with progress, and as JSON for
+# scripts), the runtime update, and two refusals. After each run it prints Tendril's log.
 #
 # Runs on a fresh Debian 12 machine: scripts/setup.sh installs what is missing.
 # TENDRIL_DEMO_BUILD_DIR=build/<dir> builds and runs in another build tree than the preset's.
@@ -18,7 +18,7 @@ echo "all packages present"
 
 heading "Building the test build (preset win64-test)"
 # Only what the demo runs; scripts/test.sh builds and runs everything.
-DEMO_TARGETS=(tendril tendril-launch e2e_sleeper e2e_update_package)
+DEMO_TARGETS=(tendril tendril-launch e2e_sleeper e2e_update_package e2e_link_target)
 if [ -n "${TENDRIL_DEMO_BUILD_DIR:-}" ]; then
   BUILD_DIR=$TENDRIL_DEMO_BUILD_DIR
   cmake --preset win64-test -B "$BUILD_DIR"
@@ -45,8 +45,10 @@ mkdir -p "$DEMO_UNIX/Client/data"
 cp "$BUILD_DIR/tendril.exe" "$BUILD_DIR/launcher/tool/tendril-launch.exe" "$DEMO_UNIX/"
 cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$DEMO_UNIX/sleeper.exe"
 cp "$BUILD_DIR/tests/e2e/e2e_update_package.exe" "$DEMO_UNIX/update_package.exe"
+cp "$BUILD_DIR/tests/e2e/e2e_link_target.exe" "$DEMO_UNIX/link-target.exe"
+cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$DEMO_UNIX/Client/client.exe"
 echo "client file" >"$DEMO_UNIX/Client/data/settings.txt"
-echo "copied tendril.exe, tendril-launch.exe, sleeper.exe and update_package.exe to $DEMO"
+echo "copied tendril.exe, tendril-launch.exe, sleeper.exe, update_package.exe and link-target.exe to $DEMO"
 
 # Runs tendril-launch under Wine and shows its output and exit status. Wine programs write into a
 # file, never into a pipe that a background Wine service could inherit.
@@ -102,13 +104,44 @@ heading "Giving Users full control: grant-access (4)"
 echo "folder $DEMO\\Client (with data\\settings.txt) and key HKLM\\SOFTWARE\\TendrilDemo\\Client"
 launch grant-access --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client'
 
-heading "A command with progress messages: shortcuts (5)"
-launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
-  --long-name 'Tendril Demo' --start-menu-shortcuts --entry 'Demo=data\settings.txt'
+# The all-users Start menu and the demo's program group below its Programs folder.
+START_MENU='C:\ProgramData\Microsoft\Windows\Start Menu'
+GROUP="$START_MENU\\Programs\\Tendril Demo"
+GROUP_UNIX="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tendril Demo"
+list_shortcuts() {
+  (cd "$DEMO_UNIX" && "$WINE64" "$DEMO\\link-target.exe" "$START_MENU" "$GROUP") \
+    </dev/null >"$OUTPUT" 2>&1 || true
+  sed 's/\r$//' "$OUTPUT"
+  if [ -d "$GROUP_UNIX" ]; then
+    echo "the group folder holds: $(cd "$GROUP_UNIX" && ls -A | tr '\n' ' ')"
+  else
+    echo "the group folder is gone"
+  fi
+}
 
-heading "The same run for scripts: --json"
+heading "Shortcuts with progress messages: shortcuts (5) creates them"
+# Command 5 acts only for a recorded installation: record the client folder in slot 1 of its
+# install-directory records, as client installation would. Slot 1 numbers the shortcuts " (2)".
+"$WINE64" reg add 'HKLM\SOFTWARE\TendrilDemo\Client\Install' /v Directory1 /d "$DEMO\\Client" /f \
+  </dev/null >/dev/null 2>&1 || true
+echo "recorded $DEMO\\Client as Directory1 in HKLM\\SOFTWARE\\TendrilDemo\\Client\\Install"
+rm -rf "$GROUP_UNIX"
 launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
-  --long-name 'Tendril Demo' --start-menu-shortcuts --entry 'Demo=data\settings.txt' --json
+  --long-name 'Tendril Demo' --icon-name Demo --start-menu-shortcuts --programs-shortcuts \
+  --icon-shortcut --entry 'Demo=client.exe' --entry 'Demo Settings=data\settings.txt'
+echo "--- the shortcuts and their stored targets ---"
+list_shortcuts
+if [ -f "$GROUP_UNIX/desktop.ini" ]; then
+  echo "--- the group's desktop.ini (its folder icon) ---"
+  sed 's/\r$//' "$GROUP_UNIX/desktop.ini"
+fi
+
+heading "The same command removes them, for scripts: --json"
+launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
+  --long-name 'Tendril Demo' --start-menu-shortcuts --programs-shortcuts \
+  --delete-entry 'Demo=client.exe' --delete-entry 'Demo Settings=data\settings.txt' --json
+echo "--- the shortcuts left ---"
+list_shortcuts
 
 heading "Installing the system runtime update: runtime-update (2)"
 # Wine has no program for .msu files. For this section update_package.exe is registered as the

@@ -154,7 +154,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                                                         info.name + ") " + info.description);
             addRunOptions(*command, values);
             if (info.sendsRecord) addRecordOptions(*command, values);
-            command->footer(exitStatusHelp());
+            command->footer((info.actsOnEntries ? entriesHelp() : std::string()) +
+                            exitStatusHelp());
         }
 
         std::vector<const char*> argv{kProgramName};

@@ -13,7 +13,7 @@ constexpr CommandInfo kCommands[] = {
      "Uninstall entry and the shortcuts. Reads --install-folder, --long-name, --icon-name, "
      "--reg-path, --help-link, --url-info-about, --url-update-info, --shortcut-folder, "
      "--exe-name, the three shortcut flags and the entries.",
-     true, true},
+     true, true, true},
     {InstallRuntimeUpdate, "runtime-update", "InstallRuntimeUpdate",
      "Opens the update package KB2999226.msu that lies beside the tendril.exe started, with the "
      "program registered for .msu files, waits up to 10 minutes for it and deletes the package "
@@ -22,35 +22,37 @@ constexpr CommandInfo kCommands[] = {
      "--cancel-after that arrives before the wait leaves the update running and the package in "
      "place. An update can take minutes: give a --timeout above 600000 to see its result. Only "
      "the command code is sent: this command takes no request fields.",
-     false, true},
+     false, true, false},
     {UninstallClient, "uninstall", "UninstallClient",
      "Ends the client's processes (--argument: the full path of its executable), removes its "
      "shortcuts, its files, its install-directory record and its Uninstall entry. Reads "
      "--install-folder, --long-name, --icon-name, --reg-path, --exe-name and --argument.",
-     true, true},
+     true, true, false},
     {GrantUsersAccess, "grant-access", "GrantUsersAccess",
      "Gives the Users group full control over the --install-folder tree and the registry keys "
      "of --reg-path (below HKEY_LOCAL_MACHINE).",
-     true, true},
+     true, true, false},
     {ApplyShortcuts, "shortcuts", "ApplyShortcuts",
      "Creates (--entry) or deletes (--delete-entry) the installation's shortcuts in the "
      "all-users Start menu (--start-menu-shortcuts) and in its program group "
      "(--programs-shortcuts). Reads --install-folder, --long-name, --icon-name, --reg-path, the "
      "three shortcut flags and the entries.",
-     true, true},
+     true, true, true},
     {NoOperation, "noop", "NoOperation",
-     "Does nothing: shows the handshake. Tendril sends no result message for it.", true, false},
+     "Does nothing: shows the handshake. Tendril sends no result message for it.", true, false,
+     false},
     {TerminateProcesses, "terminate", "TerminateProcesses",
-     "Ends every running process of the executable whose full path is --argument.", true, true},
+     "Ends every running process of the executable whose full path is --argument.", true, true,
+     false},
     {SetLongName, "set-long-name", "SetLongName",
      "Moves an installation to a new folder and its registration to new names; --argument "
      "holds the old names as a sequence of double-quoted strings. Reads every text field and "
      "the three shortcut flags.",
-     true, true},
+     true, true, true},
     {Cancel, "cancel", "Cancel",
      "Sent as the command itself it does nothing and Tendril sends no result message; to cancel "
      "a running command, give that command --cancel-after.",
-     true, false},
+     true, false, false},
 };
 
 }  // namespace
@@ -66,6 +68,57 @@ const CommandInfo* commandByCode(std::int32_t code) {
 const char* commandName(std::int32_t code) {
     const CommandInfo* command = commandByCode(code);
     return command ? command->name : "unknown";
+}
+
+namespace {
+
+constexpr const char* kShortcutsExample[] = {
+    "shortcuts",
+    "--install-folder",
+    "C:\\Apps\\Demo",
+    "--reg-path",
+    "SOFTWARE\\Demo",
+    "--long-name",
+    "Demo Client",
+    "--icon-name",
+    "Demo",
+    "--start-menu-shortcuts",
+    "--programs-shortcuts",
+    "--icon-shortcut",
+    "--entry",
+    "Demo=bin\\demo.exe",
+    "--entry",
+    "Demo Help=doc\\help.exe",
+    "--delete-entry",
+    "Demo Setup=setup.exe",
+};
+
+// An argument as it is typed: quoted when it holds a blank.
+std::string typed(const char* argument) {
+    const std::string text = argument;
+    return text.find(' ') == std::string::npos ? text : "\"" + text + "\"";
+}
+
+}  // namespace
+
+std::span<const char* const> shortcutsExample() { return kShortcutsExample; }
+
+std::string entriesHelp() {
+    std::string example = "tendril-launch";
+    for (const char* argument : kShortcutsExample) example += " " + typed(argument);
+    return "Entries:\n"
+           "  --entry NAME=PATH         an entry whose shortcut is created\n"
+           "  --delete-entry NAME=PATH  an entry whose shortcut is deleted\n"
+           "  Both may be repeated and mixed; they are sent in command-line order. NAME is the "
+           "shortcut's\n"
+           "  base name (a second installation's shortcuts get \" (2)\" added, and so on), PATH "
+           "the program\n"
+           "  relative to --install-folder. Quote an entry that holds blanks.\n"
+           "  Example: \"Demo\" and \"Demo Help\" created in the all-users Start menu and in the "
+           "group\n"
+           "  \"Demo Client\" (with Demo's icon), the old \"Demo Setup\" shortcuts deleted:\n"
+           "    " +
+           example + "\n\n";
 }
 
 }  // namespace tendril::tool

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace tendril::tool {
 
@@ -13,6 +14,7 @@ struct CommandInfo {
     const char* description;  // what Tendril does with it, for --help
     bool sendsRecord;         // the request record and its entries follow the code
     bool sendsResult;         // Tendril answers a completed run with a result message
+    bool actsOnEntries;       // Tendril creates or deletes the shortcuts of the entries
 };
 
 // Every command, in code order (1 to 9).
@@ -21,5 +23,13 @@ std::span<const CommandInfo> allCommands();
 const CommandInfo* commandByCode(std::int32_t code);
 // "TerminateProcesses", or "unknown" for a code without a command.
 const char* commandName(std::int32_t code);
+
+// The arguments of the example in entriesHelp (without the program name): a shortcuts run with
+// two entries that create and one that deletes.
+std::span<const char* const> shortcutsExample();
+
+// The "Entries:" section of --help for the commands that act on entries: how to pass entries that
+// create and entries that delete, with shortcutsExample as a command line.
+std::string entriesHelp();
 
 }  // namespace tendril::tool

@@ -8,6 +8,7 @@
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
 #include "log/log.h"
+#include "shell/shortcut_command.h"
 
 #include <tendril/protocol.h>
 
@@ -42,7 +43,7 @@ constexpr CommandRow kCommands[] = {
     {InstallRuntimeUpdate, 0, [] { installRuntimeUpdate(); }, 100, true},  // result: error store
     {UninstallClient, -1, nullptr, -1, true},
     {GrantUsersAccess, -1, runGrantUsersAccess, -1, true},
-    {ApplyShortcuts, 50, nullptr, 100, true},
+    {ApplyShortcuts, 50, [] { applyShortcuts(); }, 100, true},
     {NoOperation, -1, nullptr, -1, false},
     {TerminateProcesses, -1, runTerminateProcesses, -1, true},
     {SetLongName, -1, nullptr, -1, true},

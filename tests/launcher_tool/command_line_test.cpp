@@ -1,5 +1,6 @@
 // The command line of tendril-launch: sub-commands, the request they build, and what is refused.
 #include "command_line.h"
+#include "commands.h"
 #include "exit_status.h"
 #include "request_fields.h"
 
@@ -288,6 +289,40 @@ TEST(CommandLine, HelpOnEveryLevelDocumentsEveryOptionAndTheExitStatuses) {
             EXPECT_EQ(listed, record) << subcommand << " " << option;
         }
     }
+}
+
+// The help of the commands that act on entries shows an example, and the example works.
+TEST(CommandLine, TheEntriesExampleOfTheHelpParsesToCreatingAndDeletingEntries) {
+    const Args example(shortcutsExample().begin(), shortcutsExample().end());
+    const ParsedCommandLine parsed = parse(example);
+    ASSERT_TRUE(parsed.run) << parsed.err;
+    EXPECT_EQ(parsed.options.request.command, 5);
+    const std::vector<RequestEntry>& entries = parsed.options.request.entries;
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(std::wstring(entries[0].name), L"Demo");
+    EXPECT_EQ(entries[0].create, 1);
+    EXPECT_EQ(std::wstring(entries[1].name), L"Demo Help");
+    EXPECT_EQ(entries[1].create, 1);
+    EXPECT_EQ(std::wstring(entries[2].name), L"Demo Setup");
+    EXPECT_EQ(std::wstring(entries[2].path), L"setup.exe");
+    EXPECT_EQ(entries[2].create, 0);
+    EXPECT_EQ(parsed.options.request.record.startMenuShortcuts, 1);
+    EXPECT_EQ(parsed.options.request.record.programsShortcuts, 1);
+
+    for (const char* subcommand : {"shortcuts", "refresh", "set-long-name"}) {
+        const std::string help = parse({subcommand, "--help"}).out;
+        EXPECT_NE(help.find("Entries:"), std::string::npos) << subcommand;
+        EXPECT_NE(help.find("tendril-launch shortcuts --install-folder C:\\Apps\\Demo"),
+                  std::string::npos)
+            << help;
+        EXPECT_NE(help.find("--entry \"Demo Help=doc\\help.exe\" --delete-entry \"Demo "
+                            "Setup=setup.exe\""),
+                  std::string::npos)
+            << help;
+    }
+    for (const char* subcommand : {"grant-access", "uninstall", "terminate", "noop"})
+        EXPECT_EQ(parse({subcommand, "--help"}).out.find("Entries:"), std::string::npos)
+            << subcommand;
 }
 
 }  // namespace

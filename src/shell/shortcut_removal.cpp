@@ -1,0 +1,195 @@
+#include "shell/shortcut_removal.h"
+
+#include "filetree/directory_removal.h"
+#include "filetree/file_exists.h"
+#include "filetree/tree_entry.h"
+#include "filetree/tree_listing.h"
+#include "install/install_path.h"
+#include "shell/com_scope.h"
+#include "shell/shortcut_location.h"
+#include "shell/special_folders.h"
+
+#include <shlobj.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace tendril {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// The shell link object that removal loads shortcut files into, with its file interface.
+struct ShellLink {
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> file;
+};
+
+std::optional<ShellLink> createShellLink() {
+    ShellLink object;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_ALL, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(object.link.GetAddressOf()))) ||
+        !object.link)
+        return std::nullopt;
+    if (FAILED(object.link.As(&object.file)) || !object.file) return std::nullopt;
+    return object;
+}
+
+bool hasLinkExtension(const wchar_t* name) {
+    const std::size_t length = ::wcslen(name);
+    return length > 4 &&
+           ::CompareStringOrdinal(name + length - 4, 4, L".lnk", 4, TRUE) == CSTR_EQUAL;
+}
+
+// Deletes a shortcut file; a folder or a link of that name is left alone (deleting a file link
+// can reach what it points to).
+void deleteShortcutFile(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    ::DeleteFileW(path.c_str());
+}
+
+// Only a program group strictly inside its special folder, reached through no link, is ever
+// removed: never the special folder itself, nor anything a group name climbs out to.
+bool mayRemoveGroup(const ShortcutFolder& group) {
+    return group.isGroup && reachedWithoutLink(group);
+}
+
+// A group that holds its Desktop.ini and nothing else is removed with it.
+void removeGroupHoldingOnlyDesktopIni(const ShortcutFolder& group) {
+    if (!mayRemoveGroup(group) || !fileExists(group.path + L"\\Desktop.ini")) return;
+    std::int32_t entries = 0;
+    countFolderEntries(group.path, entries);
+    if (entries != 1) return;
+    ::SetFileAttributesW(group.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    deleteDirectory(group.path);
+}
+
+bool isRemovableEmptyGroup(const ShortcutFolder& group) {
+    return mayRemoveGroup(group) && isFolderEmpty(group.path);
+}
+
+void countIn(std::wstring& path, std::int32_t& counter) {
+    forEachEntry(path, false, [&](const WIN32_FIND_DATAW& data) {
+        if (isFolderEntry(data) && !isLinkEntry(data)) countIn(path, counter);
+        ++counter;
+    });
+}
+
+// The folders deleteAllShortcut scans, in order; the last two are program group folders.
+struct ScannedFolder {
+    int csidl;
+    bool programGroup;
+};
+constexpr std::array<ScannedFolder, 6> kScannedFolders = {{
+    {CSIDL_DESKTOP, false},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, false},
+    {CSIDL_COMMON_STARTMENU, false},
+    {CSIDL_STARTMENU, false},
+    {CSIDL_COMMON_PROGRAMS, true},
+    {CSIDL_PROGRAMS, true},
+}};
+
+}  // namespace
+
+void countFolderEntries(const std::wstring& folder, std::int32_t& counter) {
+    std::wstring path = folder;
+    countIn(path, counter);
+}
+
+bool deleteShortcut(const std::wstring& target, const std::wstring& name, int csidl,
+                    const std::wstring& subfolder) {
+    if (target.empty() || !isShortcutName(name)) return false;
+
+    const ComScope com;
+    if (!com.ok()) return false;
+    std::wstring special;
+    if (!getSpecialFolderPath(csidl, special)) return false;
+    const std::optional<ShortcutFolder> folder = shortcutFolder(special, subfolder);
+    if (!folder) return false;
+    const std::wstring workingDirectory = targetFolder(target);
+
+    // Prepared as creation prepares it, never saved: its result is the operation's.
+    const std::optional<ShellLink> object = createShellLink();
+    if (!object) return false;
+    HRESULT result = object->link->SetPath(target.c_str());
+    if (FAILED(result)) return false;
+    if (!workingDirectory.empty())
+        result = object->link->SetWorkingDirectory(workingDirectory.c_str());
+
+    deleteShortcutFile(shortcutFilePath(*folder, name));
+    if (!subfolder.empty() && folder->path.size() > 3) {
+        removeGroupHoldingOnlyDesktopIni(*folder);
+        if (isRemovableEmptyGroup(*folder)) ::RemoveDirectoryW(folder->path.c_str());
+    }
+    return SUCCEEDED(result);
+}
+
+bool deleteUninstallShortcut(const std::wstring& target, const std::wstring& name,
+                             const std::wstring& subfolder) {
+    return deleteShortcut(target, L"Uninstall " + name, CSIDL_COMMON_PROGRAMS, subfolder);
+}
+
+bool deleteAllShortcut(const std::wstring& target, const std::wstring& group) {
+    if (target.empty()) return false;
+
+    const ComScope com;
+    if (!com.ok()) return false;
+    std::wstring desktop;
+    if (!getSpecialFolderPath(CSIDL_DESKTOP, desktop)) return false;
+
+    // A folder that cannot be looked up, or a group refused there, is not scanned.
+    std::array<std::optional<ShortcutFolder>, kScannedFolders.size()> folders;
+    for (std::size_t i = 0; i < kScannedFolders.size(); ++i) {
+        std::wstring special;
+        if (!getSpecialFolderPath(kScannedFolders[i].csidl, special)) continue;
+        folders[i] = shortcutFolder(special, kScannedFolders[i].programGroup ? group : L"");
+    }
+
+    const std::optional<ShellLink> object = createShellLink();
+    if (!object) return false;
+
+    bool lastLoadSucceeded = true;
+    std::vector<ShortcutFolder> emptiedGroups;
+    for (std::size_t i = 0; i < kScannedFolders.size(); ++i) {
+        if (!folders[i] || folders[i]->path.size() < 4) continue;
+        const ShortcutFolder& folder = *folders[i];
+        WIN32_FIND_DATAW data;
+        const UniqueFind listing(::FindFirstFileW((folder.path + L"\\*.lnk").c_str(), &data));
+        if (!listing) continue;
+        do {
+            // The pattern also matches by short name ("x.lnkx"), and can match a folder.
+            if (isFolderEntry(data) || isLinkEntry(data) || !hasLinkExtension(data.cFileName))
+                continue;
+            const std::wstring path = folder.path + L"\\" + data.cFileName;
+            lastLoadSucceeded = SUCCEEDED(object->file->Load(path.c_str(), STGM_READ));
+            if (!lastLoadSucceeded) continue;
+            wchar_t stored[MAX_PATH] = {};
+            if (object->link->GetPath(stored, MAX_PATH, nullptr, 0) != S_OK) continue;
+            stored[MAX_PATH - 1] = L'\0';
+            std::wstring storedTarget = stored;
+            normalizeInstallPath(storedTarget);
+            if (!equalIgnoringAsciiCase(storedTarget, target)) continue;
+
+            deleteShortcutFile(path);
+            if (!kScannedFolders[i].programGroup) continue;
+            removeGroupHoldingOnlyDesktopIni(folder);
+            if (isRemovableEmptyGroup(folder)) emptiedGroups.push_back(folder);
+        } while (::FindNextFileW(listing.get(), &data));
+    }
+
+    // Listed once per match; a folder already gone fails harmlessly.
+    for (const ShortcutFolder& emptied : emptiedGroups)
+        if (mayRemoveGroup(emptied)) ::RemoveDirectoryW(emptied.path.c_str());
+    emptiedGroups.clear();
+
+    ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return lastLoadSucceeded;
+}
+
+}  // namespace tendril
