@@ -1,8 +1,11 @@
 #include "launcher_link/dispatch.h"
 
 #include "commands/process_termination.h"
+#include "commands/rename.h"
 #include "commands/runtime_update.h"
+#include "commands/uninstall.h"
 #include "filetree/access_grant.h"
+#include "install/refresh_command.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/pipe_watch.h"
 #include "launcher_link/process_state.h"
@@ -24,12 +27,12 @@ void runTerminateProcesses() {
 }
 
 void runGrantUsersAccess() {
-    grantInstallAccess(fieldText(assistantRequest.installFolder), fieldText(assistantRequest.regPath),
-                       false);
+    grantInstallAccess(fieldText(assistantRequest.installFolder),
+                       fieldText(assistantRequest.regPath), false);
 }
 
-// One row per command code. A handler of nullptr runs nothing (its command is built later, or
-// the command does nothing by design).
+// One row per command code. A handler of nullptr runs nothing (the command does nothing by
+// design). Handlers report through the error store; their results are not looked at.
 struct CommandRow {
     std::int32_t code;
     std::int32_t progressBefore;  // -1: none
@@ -39,14 +42,14 @@ struct CommandRow {
 };
 
 constexpr CommandRow kCommands[] = {
-    {RefreshRegistration, -1, nullptr, -1, true},
+    {RefreshRegistration, -1, refreshRegistration, -1, false},  // the handler sends its result
     {InstallRuntimeUpdate, 0, [] { installRuntimeUpdate(); }, 100, true},  // result: error store
-    {UninstallClient, -1, nullptr, -1, true},
+    {UninstallClient, -1, [] { uninstallClient(); }, -1, true},
     {GrantUsersAccess, -1, runGrantUsersAccess, -1, true},
     {ApplyShortcuts, 50, [] { applyShortcuts(); }, 100, true},
     {NoOperation, -1, nullptr, -1, false},
     {TerminateProcesses, -1, runTerminateProcesses, -1, true},
-    {SetLongName, -1, nullptr, -1, true},
+    {SetLongName, -1, [] { commands::SetLongName(); }, -1, true},
     {Cancel, -1, nullptr, -1, false},
 };
 

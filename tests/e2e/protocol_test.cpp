@@ -325,8 +325,9 @@ TEST(Dispatch, NoOperationAndCancelSendNoResultAndCloseThePipe) {
     }
 }
 
-TEST(Dispatch, CommandsWithoutAHandlerStillSendTheirResult) {
-    // Progress before and after as the dispatcher sends it, then (command, 0).
+TEST(Dispatch, TheDispatcherWrapsAHandlerInItsProgressAndTheResult) {
+    // Progress before and after as the dispatcher sends it, then (command, 0): an empty shortcut
+    // request does nothing of its own.
     struct Case {
         std::int32_t command;
         std::vector<std::int64_t> progress;

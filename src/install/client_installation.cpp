@@ -1,0 +1,152 @@
+#include "install/client_installation.h"
+
+#include "filetree/access_grant.h"
+#include "filetree/path_guard.h"
+#include "filetree/protected_locations.h"
+#include "install/directory_chain.h"
+#include "install/install_directory_list.h"
+#include "install/install_naming.h"
+#include "install/registry_key.h"
+#include "launcher_link/error_store.h"
+#include "launcher_link/process_state.h"
+#include "launcher_link/progress.h"
+#include "log/log.h"
+#include "shell/shortcut_command.h"
+
+#include <tendril/protocol.h>
+
+#include <windows.h>
+
+namespace tendril {
+
+namespace {
+
+// The data files a fresh installation starts without.
+constexpr const wchar_t* kDataFiles[] = {L"guest.dat", L"addpkg.dat", L"applist.dat"};
+
+bool isExistingFolder(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(::FindFirstFileW(path.c_str(), &data));
+    return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A slot that a fresh installation may take: fewer than 3 characters (the refresh command has
+// pruned such leftovers before).
+int firstFreeSlot(const InstallDirectoryList::Slots& slots) {
+    for (int i = 0; i < InstallDirectoryList::kSlotCount; ++i)
+        if (slots[i].size() < 3) return i;
+    return -1;
+}
+
+struct UninstallValue {
+    const wchar_t* name;
+    std::wstring data;
+};
+
+bool writeUninstallEntry(const std::wstring& keyName, const std::wstring& displayName,
+                         const std::wstring& shortcutPath) {
+    const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
+    deleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    const RegistryKeyResult created = createRegistryKey(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    if (created.status != ERROR_SUCCESS) return false;
+    const std::wstring folder = fieldText(assistantRequest.installFolder);
+    const std::wstring executable = folder + L"\\" + fieldText(assistantRequest.exeName);
+    // The uninstall reads "UninstallString" back and takes the shortcut from its second quoted
+    // path, so its form never changes.
+    const UninstallValue values[] = {
+        {L"DisplayName", displayName},
+        {L"UninstallString", L"\"" + executable + L"\" /uninstall \"" + shortcutPath + L"\""},
+        {L"DisplayIcon", L"\"" + executable + L"\",0"},
+        {L"InstallLocation", folder},
+        {L"HelpLink", fieldText(assistantRequest.helpLink)},
+        {L"URLInfoAbout", fieldText(assistantRequest.urlInfoAbout)},
+        {L"URLUpdateInfo", fieldText(assistantRequest.urlUpdateInfo)},
+    };
+    for (const UninstallValue& value : values)
+        created.key.writeString(value.name, value.data.c_str());
+    return true;
+}
+
+// Stores the folder, as sent, in the first slot that is exactly empty unless a slot holds it
+// already, and reads the records back.
+bool recordFolder(InstallDirectoryList& list, const std::wstring& folder) {
+    if (folder.size() <= 3) return false;
+    list.load();
+    if (list.indexOf(folder) == -1) {
+        auto& slots = list.slots();
+        int empty = 0;
+        while (empty < InstallDirectoryList::kSlotCount && !slots[empty].empty()) ++empty;
+        if (empty == InstallDirectoryList::kSlotCount) return false;
+        slots[empty] = folder;
+    }
+    list.store();
+    return list.indexOf(folder) != -1;
+}
+
+}  // namespace
+
+bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath) {
+    if (!isWalkablePath(folder)) {
+        logText((L"Refused protected location: " + folder).c_str(), true);
+        return true;
+    }
+    return refuseProtectedFolder(folder) || refuseProtectedRegistryPath(regPath);
+}
+
+bool InstallClient(int index) {
+    const bool fresh = index < 0;
+    logFormat(true, L"InstallClient: index = %d", index);
+    const std::wstring folder = fieldText(assistantRequest.installFolder);
+    const std::wstring regPath = fieldText(assistantRequest.regPath);
+    if (refuseInstallLocation(folder, regPath)) {
+        setLastAssistantError(AccessNotGranted);
+        return false;
+    }
+    if (fresh) {
+        if (!isExistingFolder(folder) && !createDirectoryChain(folder)) {
+            setLastAssistantError(InstallFolderUnavailable);
+            return false;
+        }
+        notifyProgress(10);
+    }
+
+    InstallDirectoryList list;
+    list.open(regPath);
+    int slot = list.indexOf(folder);
+    if (fresh && slot == -1) {
+        list.load();
+        slot = firstFreeSlot(list.slots());
+    }
+    if (slot == -1) {
+        setLastAssistantError(NoFreeInstallSlot);
+        return false;
+    }
+    const std::wstring longName = fieldText(assistantRequest.longName);
+    const std::wstring keyName = longName + L" " + std::to_wstring(slot);
+    const std::wstring shortcutPath =
+        fieldText(assistantRequest.shortcutFolder) + L"\\" +
+        makeInstallName(fieldText(assistantRequest.iconName), false, slot) + L".lnk";
+    if (fresh) notifyProgress(15);
+
+    if (!grantInstallAccess(folder, regPath, false)) {
+        setLastAssistantError(AccessNotGranted);
+        return false;
+    }
+    if (fresh) {
+        notifyProgress(70);
+        for (const wchar_t* name : kDataFiles) ::DeleteFileW((folder + L"\\" + name).c_str());
+    }
+    if (!writeUninstallEntry(keyName, makeInstallName(longName, false, slot), shortcutPath)) {
+        setLastAssistantError(UninstallKeyNotCreated);
+        return false;
+    }
+    const bool recorded = recordFolder(list, folder);
+    if (!recorded) setLastAssistantError(InstallRecordNotStored);
+
+    if (fresh) notifyProgress(80);
+    applyShortcuts();
+    if (fresh) notifyProgress(95);
+    return recorded;
+}
+
+}  // namespace tendril

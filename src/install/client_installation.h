@@ -1,0 +1,29 @@
+// Registering one installation of a client product with Windows: its folder, access for Users,
+// its install-directory slot, its "Uninstall" entry and its shortcuts. Everything it needs comes
+// from the request; the reason of a failure is left in the error store.
+#pragma once
+
+#include <string>
+
+namespace tendril {
+
+// HKEY_LOCAL_MACHINE\kUninstallRoot\<long name> <slot> is an installation's Uninstall entry.
+inline constexpr wchar_t kUninstallRoot[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// True, after logging the refusal, when folder is not a path the walks would accept, or folder
+// or regPath is one of the system's protected locations: an installation is never registered,
+// recorded or opened up there.
+bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath);
+
+// A negative index installs afresh: the folder is created when missing, the data files guest.dat,
+// addpkg.dat and applist.dat in it are deleted, an unrecorded folder gets the first free slot and
+// progress 10, 15, 70, 80 and 95 is reported. An index of 0 or more re-registers a folder that
+// must already be recorded. In both modes the folder and the keys are given to Users, the
+// Uninstall entry of the slot is written from scratch, the folder is recorded and the shortcuts
+// of the request are applied. True only when the folder is recorded in a slot at the end.
+// Errors: AccessNotGranted (refused location, or the grant failed), InstallFolderUnavailable,
+// NoFreeInstallSlot, UninstallKeyNotCreated, InstallRecordNotStored.
+bool InstallClient(int index);
+
+}  // namespace tendril
