@@ -1,0 +1,30 @@
+// An installation's "applist.dat": the launcher's list of the applications it installed there,
+// whose shortcuts the uninstall removes. A flat array of 652-byte records without a header.
+#pragma once
+
+#include <tendril/protocol.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tendril {
+
+// One record: the first 652 bytes of a RequestEntry.
+struct AppListRecord {
+    wchar_t name[65];
+    wchar_t path[261];
+};
+static_assert(sizeof(AppListRecord) == 652);
+static_assert(offsetof(AppListRecord, path) == offsetof(RequestEntry, path));
+
+inline constexpr wchar_t kAppListFileName[] = L"applist.dat";
+
+// Reads folder\applist.dat into list. A missing file is an empty list (true). A file whose size
+// is not a whole number of records is corrupt: it loses its read-only attribute and is deleted,
+// and the result is false with list untouched; so is a file that exists but cannot be opened.
+// After a grant Users may replace the file: one that is a link or has a second name elsewhere is
+// read as an empty list and left alone (true), so that nothing is read or deleted through it.
+bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list);
+
+}  // namespace tendril
