@@ -1,0 +1,169 @@
+#include "commands/rename.h"
+
+#include "filetree/directory_removal.h"
+#include "filetree/file_exists.h"
+#include "filetree/path_guard.h"
+#include "filetree/protected_locations.h"
+#include "install/client_installation.h"
+#include "install/install_directory_list.h"
+#include "install/registry_key.h"
+#include "launcher_link/error_store.h"
+#include "launcher_link/process_state.h"
+#include "launcher_link/progress.h"
+#include "log/log.h"
+#include "shell/shortcut_removal.h"
+
+#include <tendril/protocol.h>
+
+#include <windows.h>
+
+namespace tendril {
+
+namespace {
+
+constexpr int kMoveAttempts = 10;
+constexpr DWORD kMoveRetryDelayMs = 250;
+constexpr std::size_t kFolderFieldChars = sizeof(AssistantRequest::installFolder) / sizeof(wchar_t);
+
+bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool isExistingFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A destination we may clear and move onto, and locations we may take the registration from and
+// to: a destination that is empty, relative or a root would have us remove whatever the current
+// folder or a drive holds.
+bool refuseLocations(const std::wstring& source, const std::wstring& destination,
+                     const std::wstring& regPath, const std::wstring& oldRegPath) {
+    for (const std::wstring* folder : {&source, &destination}) {
+        if (!isWalkablePath(*folder) || folder->size() >= kFolderFieldChars - 1) {
+            logText((L"Refused protected location: " + *folder).c_str(), true);
+            return true;
+        }
+        if (refuseProtectedFolder(*folder)) return true;
+    }
+    return refuseProtectedRegistryPath(regPath) || refuseProtectedRegistryPath(oldRegPath);
+}
+
+bool moveFolder(const std::wstring& source, const std::wstring& destination,
+                const std::wstring& cutFolder) {
+    if (cutFolder.size() < 3) return false;
+    deleteDirectory(destination);
+    if (isExistingFolder(destination)) return false;
+    bool moved = false;
+    for (int attempt = 1; attempt <= kMoveAttempts && !moved; ++attempt) {
+        moved = ::MoveFileW(source.c_str(), destination.c_str()) != FALSE;
+        if (!moved) ::Sleep(kMoveRetryDelayMs);
+        notifyProgress(10 + attempt);
+    }
+    logFormat(true, L"MoveFiles from \"%ls\" to \"%ls\" result %ls", source.c_str(),
+              destination.c_str(), moved ? L"ok" : L"fail");
+    return moved;
+}
+
+// Takes the installation's record and Uninstall entry off the old registry path, or renames its
+// record in place. The slot the re-registration keeps, or -1 for a fresh one.
+int moveRecords(const std::wstring& source, const std::wstring& destination,
+                const std::wstring& regPath, const std::wstring& oldRegPath,
+                const std::wstring& oldLongName) {
+    InstallDirectoryList list;
+    if (oldRegPath != regPath) {
+        list.open(oldRegPath);
+        const int slot = list.indexOf(source);
+        if (slot >= 0) {
+            logText(L"delete old uninstall information", true);
+            const std::wstring keyName = oldLongName + L" " + std::to_wstring(slot);
+            const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
+            logFormat(true, L"SHDeleteKey: %ls", keyPath.c_str());
+            deleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath.c_str());
+        }
+        logFormat(true, L"DeleteInstallDirectoryes: %ls", source.c_str());
+        list.remove(source);
+        return -1;
+    }
+    list.open(regPath);
+    const int slot = list.indexOf(source);
+    logFormat(true, L"RenameInstallDirectoryes: index = %d", slot);
+    if (slot >= 0) {
+        list.load();
+        list.slots()[slot] = destination;
+        list.store();
+    }
+    return slot;
+}
+
+}  // namespace
+
+std::array<std::wstring, 5> splitQuotedValues(const std::wstring& argument) {
+    std::array<std::wstring, 5> values;
+    std::size_t position = 0;
+    for (std::wstring& value : values) {
+        const std::size_t open = argument.find(L'"', position);
+        if (open == std::wstring::npos) break;
+        const std::size_t close = argument.find(L'"', open + 1);
+        if (close == std::wstring::npos) break;
+        value = argument.substr(open + 1, close - open - 1);
+        position = close + 1;
+    }
+    return values;
+}
+
+bool commands::SetLongName() {
+    const std::wstring argument = fieldText(assistantRequest.argument);
+    logText(L"SetLongName - begin", true);
+    logText(argument.c_str(), true);
+    const std::wstring source = fieldText(assistantRequest.installFolder);
+    const bool guest = fileExists(source + L"\\guest.dat");
+    const auto [destination, oldShortName, oldLongName, oldRegPath, oldIconName] =
+        splitQuotedValues(argument);
+    const std::size_t lastSlash = source.rfind(L'\\');
+    const std::wstring cutFolder =
+        lastSlash == std::wstring::npos ? std::wstring() : source.substr(0, lastSlash + 1);
+    const std::wstring regPath = fieldText(assistantRequest.regPath);
+    notifyProgress(10);
+
+    const std::pair<const wchar_t*, std::wstring> lines[] = {
+        {L"sInstallFolderSrc", source},
+        {L"sInstallFolderDst", destination},
+        {L"sOldShortName", oldShortName},
+        {L"sNewShortName", fieldText(assistantRequest.shortName)},
+        {L"sOldLongName", oldLongName},
+        {L"sNewLongName", fieldText(assistantRequest.longName)},
+        {L"sOldRegPath", oldRegPath},
+        {L"sNewRegPath", regPath},
+        {L"sOldIconName", oldIconName},
+        {L"sNewIconName", fieldText(assistantRequest.iconName)},
+        {L"sCutInstallFolder", cutFolder},
+    };
+    logText(L"", true);
+    for (const auto& [name, value] : lines) logFormat(true, L"%ls = %ls", name, value.c_str());
+    logText(L"", true);
+
+    if (refuseLocations(source, destination, regPath, oldRegPath) ||
+        (!sameIgnoringCase(source, destination) && !moveFolder(source, destination, cutFolder))) {
+        setLastAssistantError(InstallFolderUnavailable);
+        return false;
+    }
+
+    const int slot =
+        guest ? -1 : moveRecords(source, destination, regPath, oldRegPath, oldLongName);
+    notifyProgress(80);
+    logText(L"deleteAllShortcut", true);
+    deleteAllShortcut(source + L"\\Launcher.exe", oldLongName);
+    notifyProgress(90);
+    // The re-registration reads the request: from now on it names the new folder.
+    std::fill(std::begin(assistantRequest.installFolder), std::end(assistantRequest.installFolder),
+              L'\0');
+    destination.copy(assistantRequest.installFolder, kFolderFieldChars - 2);
+    if (!guest) InstallClient(slot);
+    notifyProgress(100);
+    logText(L"SetLongName - end", true);
+    return true;
+}
+
+}  // namespace tendril
