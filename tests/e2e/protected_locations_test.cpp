@@ -1,9 +1,9 @@
 // Requests that name the system's own folders, keys or programs are refused before anything is
 // touched.
 #include "e2e_support.h"
+#include "support/security_traces.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 namespace tendril::test {
@@ -23,28 +23,6 @@ std::wstring windowsFolder() {
     wchar_t buffer[MAX_PATH] = {};
     ::GetWindowsDirectoryW(buffer, MAX_PATH);
     return buffer;
-}
-
-// The key's access list as text, "<no key>" when it does not exist.
-std::wstring keyDacl(const std::wstring& path) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS)
-        return L"<no key>";
-    DWORD size = 0;
-    ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-    std::vector<unsigned char> buffer(size);
-    std::wstring text = L"<unreadable>";
-    wchar_t* sddl = nullptr;
-    if (size != 0 &&
-        ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer.data(), &size) ==
-            ERROR_SUCCESS &&
-        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            buffer.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
-        text = sddl;
-        ::LocalFree(sddl);
-    }
-    ::RegCloseKey(key);
-    return text;
 }
 
 RunResult run(const TendrilCopy& tendril, std::int32_t command, const std::wstring& folder,
@@ -82,7 +60,7 @@ TEST(ProtectedLocations, TheGrantRefusesSystemFoldersAndKeys) {
         SCOPED_TRACE(narrow(c.folder + L" | " + c.regPath));
         ScratchRegistryKey scratchKey;
         const std::wstring regPath = c.regPath.empty() ? scratchKey.path() : c.regPath;
-        const std::wstring daclBefore = keyDacl(regPath);
+        const std::wstring daclBefore = keyDaclText(regPath);
         const RunResult result = run(tendril, GrantUsersAccess, c.folder, regPath);
         ASSERT_TRUE(result.result.has_value()) << describe(result.messages);
         EXPECT_EQ(*result.result, std::make_pair(static_cast<std::int32_t>(GrantUsersAccess),
@@ -92,8 +70,8 @@ TEST(ProtectedLocations, TheGrantRefusesSystemFoldersAndKeys) {
             << tendril.log();
         // Nothing was secured: the key keeps its list (a fresh one is not even created), and no
         // "Install" key appeared below it.
-        EXPECT_EQ(keyDacl(regPath), daclBefore);
-        EXPECT_EQ(keyDacl(regPath + L"\\Install"), L"<no key>");
+        EXPECT_EQ(keyDaclText(regPath), daclBefore);
+        EXPECT_EQ(keyDaclText(regPath + L"\\Install"), L"") << "no such key";
     }
 }
 
