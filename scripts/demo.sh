@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The demo: builds the test build, then drives the real tendril.exe under Wine with tendril-launch,
-# as a launcher would: the handshake, a command that does nothing, one that ends a running
-# program, the access grant, shortcuts created and removed again (with progress, and as JSON for
-# scripts), the runtime update, and two refusals. After each run it prints Tendril's log.
+# as a launcher would. After the handshake it follows one client installation through its life:
+# registered (refresh), its access granted again, its running client ended, renamed to a new
+# folder, long name and registry path (set-long-name), a stale shortcut removed (shortcuts, as
+# JSON for scripts), and uninstalled while its client runs, with a progress bar; after each step
+# it shows the Uninstall entry, the install-directory records, the shortcuts and their targets,
+# and the files. Then the runtime update, Tendril without administrator rights, and what the tool
+# refuses. After each run it prints Tendril's log.
 #
 # Runs on a fresh Debian 12 machine: scripts/setup.sh installs what is missing.
 # TENDRIL_DEMO_BUILD_DIR=build/<dir> builds and runs in another build tree than the preset's.
@@ -37,27 +41,37 @@ trap 'wine_prefix_down; rm -f "$OUTPUT"' EXIT
 wine_prefix_up
 echo "prefix: $WINEPREFIX (one wineserver kept running until the demo ends)"
 
-# C:\TendrilDemo inside the prefix: tendril.exe, tendril-launch.exe beside it, and a program to end.
+# C:\TendrilDemo inside the prefix: tendril.exe and tendril-launch.exe beside it, the helper
+# programs of the demo, and below Apps the client installations.
 DEMO='C:\TendrilDemo'
 DEMO_UNIX="$WINEPREFIX/drive_c/TendrilDemo"
 rm -rf "$DEMO_UNIX"
-mkdir -p "$DEMO_UNIX/Client/data"
+mkdir -p "$DEMO_UNIX/Apps"
 cp "$BUILD_DIR/tendril.exe" "$BUILD_DIR/launcher/tool/tendril-launch.exe" "$DEMO_UNIX/"
 cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$DEMO_UNIX/sleeper.exe"
 cp "$BUILD_DIR/tests/e2e/e2e_update_package.exe" "$DEMO_UNIX/update_package.exe"
 cp "$BUILD_DIR/tests/e2e/e2e_link_target.exe" "$DEMO_UNIX/link-target.exe"
-cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$DEMO_UNIX/Client/client.exe"
-echo "client file" >"$DEMO_UNIX/Client/data/settings.txt"
 echo "copied tendril.exe, tendril-launch.exe, sleeper.exe, update_package.exe and link-target.exe to $DEMO"
 
 # Runs tendril-launch under Wine and shows its output and exit status. Wine programs write into a
-# file, never into a pipe that a background Wine service could inherit.
+# file, never into a pipe that a background Wine service could inherit. The tool redraws its
+# progress bar in place (a carriage return before each bar); here every bar gets a line of its own.
 run_tool() {
-  printf '$ tendril-launch %s\n' "$*"
+  local argument
+  printf '$ tendril-launch'
+  # Quoted as a shell would need it, backslashes as typed.
+  for argument in "$@"; do
+    if [[ $argument =~ ^[A-Za-z0-9_./:=\\-]+$ ]]; then
+      printf ' %s' "$argument"
+    else
+      printf " '%s'" "${argument//\'/\'\\\'\'}"
+    fi
+  done
+  printf '\n'
   local status=0
   (cd "$DEMO_UNIX" && timeout 180 "$WINE64" "$DEMO\\tendril-launch.exe" "$@") \
     </dev/null >"$OUTPUT" 2>&1 || status=$?
-  cat "$OUTPUT"
+  sed -e 's/\r$//' -e 's/^\r//' -e 's/\r/\n/g' "$OUTPUT"
   echo "(tendril-launch exit status: $status)"
 }
 
@@ -73,75 +87,196 @@ launch() {
   fi
 }
 
+# A Windows program's output, read from a file.
+wine_run() {
+  (cd "$DEMO_UNIX" && "$WINE64" "$@") </dev/null >"$OUTPUT" 2>&1 || true
+  sed 's/\r$//' "$OUTPUT"
+}
+
 heading "tendril-launch --help"
 run_tool --help
 
 heading "Handshake and a command that does nothing: noop (6)"
 launch noop
 
-heading "Ending a running program: terminate (7)"
-(cd "$DEMO_UNIX" && exec "$WINE64" "$DEMO\\sleeper.exe") </dev/null >/dev/null 2>&1 &
-SLEEPER=$!
-sleep 1
-if kill -0 "$SLEEPER" 2>/dev/null; then
-  echo "$DEMO\\sleeper.exe is running (Unix pid $SLEEPER); it would sleep for 120 s and exit with 3"
-else
-  echo "sleeper.exe did not start"
-fi
-launch terminate --argument "$DEMO\\sleeper.exe"
-for _ in $(seq 50); do kill -0 "$SLEEPER" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$SLEEPER" 2>/dev/null; then
-  echo "sleeper.exe is STILL RUNNING: it was not ended; stopping it now"
-  kill "$SLEEPER" 2>/dev/null || true
-fi
-sleeper_status=0
-wait "$SLEEPER" || sleeper_status=$?
-echo "sleeper.exe is gone: exit code $sleeper_status (0: ended by Tendril's TerminateProcess)"
-
-heading "Giving Users full control: grant-access (4)"
-"$WINE64" reg add 'HKLM\SOFTWARE\TendrilDemo\Client' /v DisplayName /d 'Tendril demo client' /f \
-  </dev/null >/dev/null 2>&1 || true
-echo "folder $DEMO\\Client (with data\\settings.txt) and key HKLM\\SOFTWARE\\TendrilDemo\\Client"
-launch grant-access --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client'
-
-# The all-users Start menu and the demo's program group below its Programs folder.
+# --- The main scenario: one client installation from its first registration to its removal. ---
+APPS="$DEMO\\Apps"
+APPS_UNIX="$DEMO_UNIX/Apps"
 START_MENU='C:\ProgramData\Microsoft\Windows\Start Menu'
-GROUP="$START_MENU\\Programs\\Tendril Demo"
-GROUP_UNIX="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tendril Demo"
-list_shortcuts() {
-  (cd "$DEMO_UNIX" && "$WINE64" "$DEMO\\link-target.exe" "$START_MENU" "$GROUP") \
-    </dev/null >"$OUTPUT" 2>&1 || true
-  sed 's/\r$//' "$OUTPUT"
-  if [ -d "$GROUP_UNIX" ]; then
-    echo "the group folder holds: $(cd "$GROUP_UNIX" && ls -A | tr '\n' ' ')"
+PROGRAMS="$START_MENU\\Programs"
+PROGRAMS_UNIX="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+UNINSTALL='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# The registry key, or that it is gone.
+show_key() {
+  if "$WINE64" reg query "$1" </dev/null >"$OUTPUT" 2>&1; then
+    sed -e 's/\r$//' -e '/^$/d' "$OUTPUT"
   else
-    echo "the group folder is gone"
+    echo "$1: no such key"
   fi
 }
+# The installation's files, or that the folder is gone.
+show_folder() {
+  if [ -d "$APPS_UNIX/$1" ]; then
+    echo "$APPS\\$1 holds: $(cd "$APPS_UNIX/$1" && find . -mindepth 1 | sort |
+      sed -e 's|^\./||' -e 's|/|\\|g' | tr '\n' ' ')"
+  else
+    echo "$APPS\\$1 is gone"
+  fi
+}
+# The shortcuts in the all-users Start menu and the program groups named, with their stored targets.
+show_shortcuts() {
+  local folders=("$START_MENU") group
+  for group in "$@"; do
+    if [ -d "$PROGRAMS_UNIX/$group" ]; then
+      folders+=("$PROGRAMS\\$group")
+    else
+      echo "the program group $PROGRAMS\\$group is gone"
+    fi
+  done
+  wine_run "$DEMO\\link-target.exe" "${folders[@]}"
+}
+# The install-directory records of a registry path: the slots in use, then the empty ones.
+show_records() {
+  if ! "$WINE64" reg query "HKLM\\$1\\Install" </dev/null >"$OUTPUT" 2>&1; then
+    echo "HKLM\\$1\\Install: no such key"
+    return
+  fi
+  sed 's/\r$//' "$OUTPUT" | awk '
+    /^HKEY/ { print; next }
+    /REG_SZ/ {
+      at = index($0, "    REG_SZ")
+      name = substr($0, 5, at - 5)
+      value = substr($0, at + 14)
+      if (value == "") empty = empty " " name; else print "    " name " = " value
+    }
+    END { if (empty != "") print "    empty:" empty }'
+}
+# What registers an installation: $1 long name, $2 slot, $3 registry path.
+show_registration() {
+  echo "--- the Uninstall entry \"$1 $2\" ---"
+  show_key "$UNINSTALL\\$1 $2"
+  echo "--- the install-directory records of $3 ---"
+  show_records "$3"
+}
 
-heading "Shortcuts with progress messages: shortcuts (5) creates them"
-# Command 5 acts only for a recorded installation: record the client folder in slot 1 of its
-# install-directory records, as client installation would. Slot 1 numbers the shortcuts " (2)".
-"$WINE64" reg add 'HKLM\SOFTWARE\TendrilDemo\Client\Install' /v Directory1 /d "$DEMO\\Client" /f \
-  </dev/null >/dev/null 2>&1 || true
-echo "recorded $DEMO\\Client as Directory1 in HKLM\\SOFTWARE\\TendrilDemo\\Client\\Install"
-rm -rf "$GROUP_UNIX"
-launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
-  --long-name 'Tendril Demo' --icon-name Demo --start-menu-shortcuts --programs-shortcuts \
-  --icon-shortcut --entry 'Demo=client.exe' --entry 'Demo Settings=data\settings.txt'
+heading "A client to install"
+CLIENT='Tendril Demo'
+CLIENT_UNIX="$APPS_UNIX/$CLIENT"
+mkdir -p "$CLIENT_UNIX/tools" "$CLIENT_UNIX/data"
+cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$CLIENT_UNIX/Launcher.exe"
+cp "$BUILD_DIR/tests/e2e/e2e_sleeper.exe" "$CLIENT_UNIX/tools/editor.exe"
+echo "client settings" >"$CLIENT_UNIX/data/settings.txt"
+echo "read me" >"$CLIENT_UNIX/readme.txt"
+# What the launcher's download left behind: a fresh installation starts without it.
+echo "package list" >"$CLIENT_UNIX/addpkg.dat"
+show_folder "$CLIENT"
+echo "(Launcher.exe and tools\\editor.exe are copies of sleeper.exe: they sleep for 120 s)"
+
+heading "Registering it: refresh (1), two entries and all three shortcut flags"
+launch refresh --install-folder "$APPS\\$CLIENT" --exe-name Launcher.exe \
+  --reg-path 'SOFTWARE\TendrilDemo' --long-name "$CLIENT" --icon-name Demo \
+  --help-link 'https://example.com/help' --url-info-about 'https://example.com' \
+  --url-update-info 'https://example.com/updates' --shortcut-folder "$START_MENU" \
+  --start-menu-shortcuts --programs-shortcuts --icon-shortcut \
+  --entry 'Demo=Launcher.exe' --entry 'Demo Editor=tools\editor.exe'
+show_registration "$CLIENT" 0 'SOFTWARE\TendrilDemo'
 echo "--- the shortcuts and their stored targets ---"
-list_shortcuts
-if [ -f "$GROUP_UNIX/desktop.ini" ]; then
-  echo "--- the group's desktop.ini (its folder icon) ---"
-  sed 's/\r$//' "$GROUP_UNIX/desktop.ini"
+show_shortcuts "$CLIENT"
+if [ -f "$PROGRAMS_UNIX/$CLIENT/desktop.ini" ]; then
+  echo "--- the group's desktop.ini (its folder icon: the Demo entry's target) ---"
+  sed 's/\r$//' "$PROGRAMS_UNIX/$CLIENT/desktop.ini"
 fi
+echo "--- the folder ---"
+show_folder "$CLIENT"
 
-heading "The same command removes them, for scripts: --json"
-launch shortcuts --install-folder "$DEMO\\Client" --reg-path 'SOFTWARE\TendrilDemo\Client' \
-  --long-name 'Tendril Demo' --start-menu-shortcuts --programs-shortcuts \
-  --delete-entry 'Demo=client.exe' --delete-entry 'Demo Settings=data\settings.txt' --json
-echo "--- the shortcuts left ---"
-list_shortcuts
+heading "Giving Users full control again: grant-access (4)"
+echo "the grant that refresh made, on its own: how a launcher repairs the access rights later"
+launch grant-access --install-folder "$APPS\\$CLIENT" --reg-path 'SOFTWARE\TendrilDemo'
+
+heading "The client is running: terminate (7) ends it before its folder moves"
+# Started in its own folder, as a launcher starts it: a running program's current folder cannot
+# be renamed.
+(cd "$CLIENT_UNIX" && exec "$WINE64" "$APPS\\$CLIENT\\Launcher.exe") </dev/null >/dev/null 2>&1 &
+CLIENT_PID=$!
+# Waits until the client started in the background has ended, and says how.
+wait_client() {
+  for _ in $(seq 50); do kill -0 "$CLIENT_PID" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$CLIENT_PID" 2>/dev/null; then
+    echo "Launcher.exe is STILL RUNNING: it was not ended; stopping it now"
+    kill "$CLIENT_PID" 2>/dev/null || true
+  fi
+  local status=0
+  wait "$CLIENT_PID" || status=$?
+  echo "Launcher.exe is gone: exit code $status (0: ended by Tendril's TerminateProcess; 3: it ran to its end)"
+}
+sleep 1
+kill -0 "$CLIENT_PID" 2>/dev/null && echo "$APPS\\$CLIENT\\Launcher.exe is running (Unix pid $CLIENT_PID)"
+launch terminate --argument "$APPS\\$CLIENT\\Launcher.exe"
+wait_client
+
+heading "Renaming it: set-long-name (8) to a new folder, a new long name and a new registry path"
+RENAMED='Tendril Studio'
+RENAMED_UNIX="$APPS_UNIX/$RENAMED"
+echo "from 'tendril-launch set-long-name --help':"
+(cd "$DEMO_UNIX" && "$WINE64" "$DEMO\\tendril-launch.exe" set-long-name --help) \
+  </dev/null >"$OUTPUT" 2>&1 || true
+sed -e 's/\r$//' -e '/^Rename:/,/^$/!d' "$OUTPUT"
+launch set-long-name --install-folder "$APPS\\$CLIENT" --new-install-folder "$APPS\\$RENAMED" \
+  --short-name studio --old-short-name demo \
+  --long-name "$RENAMED" --old-long-name "$CLIENT" \
+  --reg-path 'SOFTWARE\TendrilStudio' --old-reg-path 'SOFTWARE\TendrilDemo' \
+  --icon-name Demo --exe-name Launcher.exe \
+  --help-link 'https://example.com/help' --url-info-about 'https://example.com' \
+  --url-update-info 'https://example.com/updates' --shortcut-folder "$START_MENU" \
+  --start-menu-shortcuts --programs-shortcuts --icon-shortcut \
+  --entry 'Demo=Launcher.exe' --entry 'Demo Editor=tools\editor.exe'
+echo "(Under a new registry path the re-registration is a fresh one: after the rename's 10 to 90"
+echo "it sends its own 10 to 95, so the bar may step back before it reaches 100.)"
+show_registration "$CLIENT" 0 'SOFTWARE\TendrilDemo'
+show_registration "$RENAMED" 0 'SOFTWARE\TendrilStudio'
+echo "--- the shortcuts, in the old and the new group ---"
+show_shortcuts "$CLIENT" "$RENAMED"
+echo "--- the folders ---"
+show_folder "$CLIENT"
+show_folder "$RENAMED"
+
+heading "A stale shortcut removed, for scripts: shortcuts (5) with --json"
+echo "The rename removed every shortcut to the old Launcher.exe. The editor's shortcut in the old"
+echo "group still points into the old folder: the launcher deletes it under the old long name."
+launch shortcuts --install-folder "$APPS\\$RENAMED" --reg-path 'SOFTWARE\TendrilStudio' \
+  --long-name "$CLIENT" --programs-shortcuts --delete-entry 'Demo Editor=tools\editor.exe' --json
+echo "--- the shortcuts ---"
+show_shortcuts "$CLIENT" "$RENAMED"
+
+heading "Uninstalling it: uninstall (3), with the client running"
+# The launcher's list of the applications it installed there: 652-byte records of a UTF-16 name
+# (65 units) and a path (261 units), NUL-filled. The uninstall removes their shortcuts too.
+applist_record() {
+  printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE
+  head -c $((130 - 2 * ${#1})) /dev/zero
+  printf '%s' "$2" | iconv -f UTF-8 -t UTF-16LE
+  head -c $((522 - 2 * ${#2})) /dev/zero
+}
+applist_record 'Demo Editor' 'tools\editor.exe' >"$RENAMED_UNIX/applist.dat"
+echo "the launcher lists its application \"Demo Editor\" (tools\\editor.exe) in applist.dat"
+# Enough files for the walks to take a moment, so that the progress bar moves.
+mkdir -p "$RENAMED_UNIX/data/cache"
+for i in $(seq -w 1 400); do echo "cached $i" >"$RENAMED_UNIX/data/cache/item$i.bin"; done
+echo "the client has filled data\\cache with 400 files"
+(cd "$RENAMED_UNIX" && exec "$WINE64" "$APPS\\$RENAMED\\Launcher.exe") </dev/null >/dev/null 2>&1 &
+CLIENT_PID=$!
+sleep 1
+kill -0 "$CLIENT_PID" 2>/dev/null && echo "$APPS\\$RENAMED\\Launcher.exe is running (Unix pid $CLIENT_PID)"
+launch uninstall --install-folder "$APPS\\$RENAMED" --exe-name Launcher.exe \
+  --reg-path 'SOFTWARE\TendrilStudio' --long-name "$RENAMED" --icon-name Demo \
+  --argument "$APPS\\$RENAMED\\Launcher.exe"
+wait_client
+show_registration "$RENAMED" 0 'SOFTWARE\TendrilStudio'
+echo "--- the shortcuts ---"
+show_shortcuts "$CLIENT" "$RENAMED"
+echo "--- the folder ---"
+show_folder "$RENAMED"
 
 heading "Installing the system runtime update: runtime-update (2)"
 # Wine has no program for .msu files. For this section update_package.exe is registered as the
@@ -199,8 +334,11 @@ fi
 heading "Tendril without administrator rights: --start restricted"
 launch noop --start restricted
 
-heading "Text too long for its field is refused before anything starts"
-launch noop --long-name "A long name of seventy characters, six more than its field holds......"
+heading "What the tool refuses before anything starts"
+run_tool noop --long-name "A long name of seventy characters, six more than its field holds......"
+run_tool set-long-name --install-folder "$APPS\\$RENAMED" --old-long-name 'Tendril "Demo"'
+run_tool set-long-name --install-folder "$APPS\\$RENAMED" --old-long-name "$CLIENT" \
+  --argument '"C:\Apps\New" "" "Old" "SOFTWARE\Old" "Old"'
 
 heading "Demo finished"
 echo "stopping the wineserver"

@@ -2,11 +2,13 @@
 
 #include "commands.h"
 #include "exit_status.h"
+#include "rename_argument.h"
 #include "request_fields.h"
 #include "text.h"
 
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <deque>
 #include <map>
 #include <memory>
@@ -24,6 +26,7 @@ struct Values {
     std::deque<bool> flags = std::deque<bool>(flagFields().size());
     std::vector<std::string> createEntries;
     std::vector<std::string> deleteEntries;
+    std::vector<std::string> renameTexts = std::vector<std::string>(kRenameValueCount);
     std::string tendril;
     std::string start = "runas";
     int cancelAfterMs = -1;
@@ -93,6 +96,47 @@ void addRecordOptions(CLI::App& command, Values& values) {
         ->allow_extra_args(false);
 }
 
+void addRenameOptions(CLI::App& command, Values& values) {
+    const auto options = renameOptions();
+    for (std::size_t i = 0; i < options.size(); ++i)
+        command.add_option(options[i].option, values.renameTexts[i], options[i].help)
+            ->type_name(i == 0 ? "PATH" : "TEXT");
+}
+
+// Quotes the rename options into the argument field, when any of them is given: a value not given
+// is the text of its counterpart field, unchanged by the rename. Returns why not, or "".
+std::string applyRenameOptions(const CLI::App& command, const Values& values,
+                               AssistantRequest& record) {
+    const auto options = renameOptions();
+    bool anyGiven = false;
+    for (const RenameOption& option : options) anyGiven |= command.count(option.option) > 0;
+    if (!anyGiven) return std::string();
+    if (command.count("--argument") > 0)
+        return "--argument cannot be given together with --new-install-folder or the --old-* "
+               "options: give the five values as options, or the whole --argument";
+
+    std::array<RenameValue, kRenameValueCount> quoted;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        if (command.count(options[i].option) > 0) {
+            const std::optional<std::wstring> text = toWide(values.renameTexts[i]);
+            if (!text) return std::string(options[i].option) + " is not valid UTF-8 text";
+            quoted[i] = {options[i].option, *text};
+        } else {
+            const TextField* counterpart = textFieldByOption(options[i].defaultOption);
+            if (!counterpart) return std::string("no field for ") + options[i].defaultOption;
+            quoted[i] = {
+                std::string(options[i].defaultOption) + ", sent as " + options[i].option + ",",
+                fieldText(record, *counterpart)};
+        }
+    }
+    std::wstring argument;
+    const std::string error = quoteRenameArgument(quoted, argument);
+    if (!error.empty()) return error;
+    const TextField* field = textFieldByOption("--argument");
+    if (!field) return "no field for --argument";
+    return setTextField(record, *field, toUtf8(argument));
+}
+
 // The entries in the order they were given, --entry and --delete-entry mixed.
 bool collectEntries(const CLI::App& command, const Values& values,
                     std::vector<RequestEntry>& entries, std::string& error) {
@@ -154,7 +198,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                                                         info.name + ") " + info.description);
             addRunOptions(*command, values);
             if (info.sendsRecord) addRecordOptions(*command, values);
-            command->footer((info.actsOnEntries ? entriesHelp() : std::string()) +
+            if (info.code == SetLongName) addRenameOptions(*command, values);
+            command->footer((info.code == SetLongName ? renameHelp() : std::string()) +
+                            (info.actsOnEntries ? entriesHelp() : std::string()) +
                             exitStatusHelp());
         }
 
@@ -189,6 +235,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         const auto flags = flagFields();
         for (std::size_t i = 0; i < flags.size(); ++i)
             options.request.record.*(flags[i].field) = values.flags[i] ? 1 : 0;
+        if (info->code == SetLongName) {
+            const std::string error = applyRenameOptions(*command, values, options.request.record);
+            if (!error.empty()) return refused(error);
+        }
         std::string error;
         if (!collectEntries(*command, values, options.request.entries, error))
             return refused(error);

@@ -25,8 +25,10 @@ constexpr CommandInfo kCommands[] = {
      false, true, false},
     {UninstallClient, "uninstall", "UninstallClient",
      "Ends the client's processes (--argument: the full path of its executable), removes its "
-     "shortcuts, its files, its install-directory record and its Uninstall entry. Reads "
-     "--install-folder, --long-name, --icon-name, --reg-path, --exe-name and --argument.",
+     "shortcuts, its files, its install-directory record and its Uninstall entry; a progress bar "
+     "follows the files as they are secured and deleted. Reads --install-folder, --long-name, "
+     "--icon-name, --reg-path, --exe-name and --argument. The applications listed in the "
+     "folder's applist.dat lose their shortcuts too.",
      true, true, false},
     {GrantUsersAccess, "grant-access", "GrantUsersAccess",
      "Gives the Users group full control over the --install-folder tree and the registry keys "
@@ -45,9 +47,11 @@ constexpr CommandInfo kCommands[] = {
      "Ends every running process of the executable whose full path is --argument.", true, true,
      false},
     {SetLongName, "set-long-name", "SetLongName",
-     "Moves an installation to a new folder and its registration to new names; --argument "
-     "holds the old names as a sequence of double-quoted strings. Reads every text field and "
-     "the three shortcut flags.",
+     "Moves an installation (--install-folder) to --new-install-folder and its registration "
+     "from the old names (--old-short-name, --old-long-name, --old-reg-path, --old-icon-name) "
+     "to the new ones (--short-name, --long-name, --reg-path, --icon-name), then registers it "
+     "again as refresh does: give --exe-name, --shortcut-folder, the Uninstall entry's links, "
+     "the shortcut flags and the entries as for refresh.",
      true, true, true},
     {Cancel, "cancel", "Cancel",
      "Sent as the command itself it does nothing and Tendril sends no result message; to cancel "
@@ -93,6 +97,31 @@ constexpr const char* kShortcutsExample[] = {
     "Demo Setup=setup.exe",
 };
 
+constexpr const char* kRenameExample[] = {
+    "set-long-name",
+    "--install-folder",
+    "C:\\Apps\\Demo",
+    "--new-install-folder",
+    "C:\\Apps\\Demo Pro",
+    "--short-name",
+    "demo",
+    "--long-name",
+    "Demo Pro",
+    "--old-long-name",
+    "Demo Client",
+    "--reg-path",
+    "SOFTWARE\\DemoPro",
+    "--old-reg-path",
+    "SOFTWARE\\Demo",
+    "--icon-name",
+    "Demo",
+    "--exe-name",
+    "Launcher.exe",
+    "--programs-shortcuts",
+    "--entry",
+    "Demo=Launcher.exe",
+};
+
 // An argument as it is typed: quoted when it holds a blank.
 std::string typed(const char* argument) {
     const std::string text = argument;
@@ -102,6 +131,36 @@ std::string typed(const char* argument) {
 }  // namespace
 
 std::span<const char* const> shortcutsExample() { return kShortcutsExample; }
+std::span<const char* const> renameExample() { return kRenameExample; }
+const char kRenameExampleArgument[] =
+    "\"C:\\Apps\\Demo Pro\" \"demo\" \"Demo Client\" \"SOFTWARE\\Demo\" \"Demo\"";
+
+std::string renameHelp() {
+    std::string example = "tendril-launch";
+    for (const char* argument : kRenameExample) example += " " + typed(argument);
+    return "Rename:\n"
+           "  Tendril reads the destination and the old names from --argument, as five values "
+           "between double\n"
+           "  quotes: \"<new folder>\" \"<old short name>\" \"<old long name>\" \"<old reg "
+           "path>\" \"<old icon name>\".\n"
+           "  Give them as --new-install-folder, --old-short-name, --old-long-name, --old-reg-path "
+           "and\n"
+           "  --old-icon-name and tendril-launch quotes them; one not given is sent as the text of "
+           "its new\n"
+           "  counterpart (--install-folder, --short-name, ...): unchanged. A value cannot hold a "
+           "double quote.\n"
+           "  A raw --argument is sent as it is, but not together with those options; with "
+           "neither, the\n"
+           "  argument is empty and Tendril refuses the rename (error 1: no destination).\n"
+           "  Example: C:\\Apps\\Demo moves to C:\\Apps\\Demo Pro, \"Demo Client\" becomes "
+           "\"Demo Pro\" under a new\n"
+           "  registry path (its old record and Uninstall entry go):\n"
+           "    " +
+           example +
+           "\n"
+           "  sends the argument " +
+           kRenameExampleArgument + "\n\n";
+}
 
 std::string entriesHelp() {
     std::string example = "tendril-launch";

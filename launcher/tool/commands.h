@@ -28,6 +28,15 @@ const char* commandName(std::int32_t code);
 // two entries that create and one that deletes.
 std::span<const char* const> shortcutsExample();
 
+// The arguments of the example in renameHelp: a set-long-name run with a new folder, a new long
+// name and a new registry path, and the argument that it sends.
+std::span<const char* const> renameExample();
+extern const char kRenameExampleArgument[];
+
+// The "Rename:" section of set-long-name's --help: the five values of the argument and the
+// options that give them, with renameExample as a command line.
+std::string renameHelp();
+
 // The "Entries:" section of --help for the commands that act on entries: how to pass entries that
 // create and entries that delete, with shortcutsExample as a command line.
 std::string entriesHelp();

@@ -43,7 +43,7 @@ std::string exitStatusHelp() {
            "        0 as well for noop and cancel, which get no result, when Tendril exits "
            "normally\n"
            "  100   the command line was refused (unknown option, text too long for its field, "
-           "bad NAME=PATH)\n"
+           "bad NAME=PATH, a rename value with a double quote)\n"
            "  101   the launcher pipe could not be created (is another launcher of this "
            "tendril.exe running?)\n"
            "  102   tendril.exe could not be started\n"

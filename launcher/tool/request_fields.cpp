@@ -51,8 +51,9 @@ const TextField kTextFields[] = {
         "(commands 1, 3, 8)."),
     textField<&AssistantRequest::argument>(
         "--argument",
-        "Commands 3 and 7: full path of the executable whose running processes "
-        "are ended. Command 8: the old names as double-quoted strings."),
+        "Commands 3 and 7: full path of the executable whose running processes are ended. "
+        "Command 8: the destination folder and the old names as five double-quoted values; "
+        "rather give them as --new-install-folder and the --old-* options."),
 };
 
 const FlagField kFlagFields[] = {
@@ -68,15 +69,28 @@ const FlagField kFlagFields[] = {
      &AssistantRequest::startMenuShortcuts},
 };
 
+}  // namespace
+
 std::string tooLong(const std::string& what, std::size_t units, std::size_t limit) {
     return what + " is " + std::to_string(units) + " UTF-16 units long; its field holds at most " +
            std::to_string(limit) + " (the terminating NUL takes the last place)";
 }
 
-}  // namespace
-
 std::span<const TextField> textFields() { return kTextFields; }
 std::span<const FlagField> flagFields() { return kFlagFields; }
+
+const TextField* textFieldByOption(const std::string& option) {
+    for (const TextField& field : kTextFields)
+        if (option == field.option) return &field;
+    return nullptr;
+}
+
+std::wstring fieldText(AssistantRequest& record, const TextField& field) {
+    const wchar_t* text = field.field(record);
+    std::size_t length = 0;
+    while (length < field.units && text[length] != L'\0') ++length;
+    return std::wstring(text, length);
+}
 
 std::string setTextField(AssistantRequest& record, const TextField& field,
                          const std::string& utf8) {
