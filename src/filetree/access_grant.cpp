@@ -1,6 +1,7 @@
 #include "filetree/access_grant.h"
 
 #include "common/unique_handle.h"
+#include "filetree/entry_handle.h"
 #include "filetree/path_guard.h"
 #include "filetree/secure_entry.h"
 #include "filetree/tree_walks.h"
@@ -20,14 +21,6 @@ namespace {
 LSTATUS openKeyForSecurity(const std::wstring& path, UniqueKey& key) {
     return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
                            key.put());
-}
-
-// The listing of the bare path names a real folder (not a file, not a link).
-bool isPlainFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(::FindFirstFileW(folder.c_str(), &data));
-    return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -51,8 +44,8 @@ bool setRegistryKeySecurity(const std::wstring& path) {
 }
 
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
-                        bool reportProgress) {
-    if (!isWalkablePath(folder) || !isPlainFolder(folder)) {
+                        bool reportProgress, const WalkContext& context) {
+    if (!isWalkablePath(folder) || pathKind(folder) != EntryKind::Folder) {
         setLastAssistantError(FolderNotFound);
         return false;
     }
@@ -64,7 +57,7 @@ bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
         setLastAssistantError(AccessNotGranted);
         return false;
     }
-    setTreeSecurity(folder, reportProgress);
+    setTreeSecurity(folder, reportProgress, context);
     if (!regPath.empty()) {
         setRegistryKeySecurity(regPath);
         setRegistryKeySecurity(regPath + L"\\Install");

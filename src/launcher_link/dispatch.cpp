@@ -6,6 +6,7 @@
 #include "launcher_link/pipe_watch.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
+#include "launcher_link/walk_context.h"
 #include "log/log.h"
 
 #include <tendril/protocol.h>
@@ -22,8 +23,8 @@ void runTerminateProcesses() {
 }
 
 void runGrantUsersAccess() {
-    grantInstallAccess(fieldText(assistantRequest.installFolder), fieldText(assistantRequest.regPath),
-                       false);
+    grantInstallAccess(fieldText(assistantRequest.installFolder),
+                       fieldText(assistantRequest.regPath), false, commandWalkContext());
 }
 
 // One row per command code. A handler of nullptr runs nothing (its command is built later, or

@@ -51,17 +51,17 @@ TEST_F(TreeWalks, CountsAndTicksOfExampleTrees) {
         const Names before = listTree(root.path());
 
         std::int32_t counter = 5;
-        EXPECT_TRUE(countFiles(root.path(), counter));
+        EXPECT_TRUE(countFiles(root.path(), counter, walk()));
         EXPECT_EQ(counter, 5 + tree.count);
         EXPECT_EQ(takeTicks(), 0);
 
-        EXPECT_TRUE(setTreeSecurity(root.path(), false));
+        EXPECT_TRUE(setTreeSecurity(root.path(), false, walk()));
         EXPECT_EQ(takeTicks(), 0);
-        EXPECT_TRUE(setTreeSecurity(root.path(), true));
+        EXPECT_TRUE(setTreeSecurity(root.path(), true, walk()));
         EXPECT_EQ(takeTicks(), tree.secureTicks);
         EXPECT_EQ(listTree(root.path()), before);
 
-        EXPECT_TRUE(deleteTreeContents(root.path()));
+        EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
         EXPECT_EQ(takeTicks(), tree.deleteTicks);
         EXPECT_EQ(listTree(root.path()), Names{});
         EXPECT_TRUE(isDirectory(root.path())) << "the folder itself is the caller's to remove";
@@ -75,7 +75,7 @@ TEST_F(TreeWalks, SecuresEveryFileAndFolderBeneathButNotTheFolderItself) {
     ASSERT_FALSE(everyoneCanRead(root / L"a.txt")) << fileDaclText(root / L"a.txt");
     ASSERT_TRUE(buildUsersSecurityDescriptor());
 
-    EXPECT_TRUE(setTreeSecurity(root.path(), false));
+    EXPECT_TRUE(setTreeSecurity(root.path(), false, walk()));
     for (const wchar_t* name : {L"a.txt", L"sub", L"sub\\b.txt", L"sub\\deeper"})
         EXPECT_TRUE(everyoneCanRead(root / name)) << name << ": " << fileDaclText(root / name);
     EXPECT_FALSE(everyoneCanRead(root.path()));
@@ -86,10 +86,10 @@ TEST_F(TreeWalks, MissingFolderOrFileIsNoTree) {
     makeEntries(root.path(), {L"file.txt"});
     for (const std::wstring& path : {root / L"nothing", root / L"file.txt"}) {
         std::int32_t counter = 7;
-        EXPECT_TRUE(countFiles(path, counter));
+        EXPECT_TRUE(countFiles(path, counter, walk()));
         EXPECT_EQ(counter, 7);
-        EXPECT_TRUE(setTreeSecurity(path, true));
-        EXPECT_TRUE(deleteTreeContents(path));
+        EXPECT_TRUE(setTreeSecurity(path, true, walk()));
+        EXPECT_TRUE(deleteTreeContents(path, walk()));
         EXPECT_EQ(takeTicks(), 0);
     }
     EXPECT_EQ(listTree(root.path()), Names{L"file.txt"});
@@ -100,10 +100,10 @@ TEST_F(TreeWalks, CancelBeforeTheWalkTouchesNothing) {
     makeEntries(root.path(), {L"a.txt", L"sub\\", L"sub\\b.txt"});
     cancelRequested = true;
     std::int32_t counter = 0;
-    EXPECT_TRUE(countFiles(root.path(), counter));
+    EXPECT_TRUE(countFiles(root.path(), counter, walk()));
     EXPECT_EQ(counter, 0);
-    EXPECT_TRUE(setTreeSecurity(root.path(), true));
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(setTreeSecurity(root.path(), true, walk()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     EXPECT_EQ(takeTicks(), 0);
     EXPECT_EQ(listTree(root.path()), (Names{L"a.txt", L"sub\\", L"sub\\b.txt"}));
 }
@@ -114,7 +114,7 @@ TEST_F(TreeWalks, SparesTheLauncherExecutableAtAnyDepthInAnyLetterCase) {
                               L"d1\\d2\\client.Exe", L"d1\\d2\\x.txt", L"client.exe2\\",
                               L"folder\\", L"folder\\client.exe\\", L"folder\\client.exe\\z.txt"});
     exeNameCopy = L"Client.exe";
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     // Every entry ticks once, spared or not, removed or not.
     EXPECT_EQ(takeTicks(), 11);
     // Only files are spared: a folder of that name goes like any other.
@@ -125,7 +125,7 @@ TEST_F(TreeWalks, SparesTheLauncherExecutableAtAnyDepthInAnyLetterCase) {
 TEST_F(TreeWalks, EmptyLauncherNameSparesNothing) {
     ScratchFolder root(L"nospare");
     makeEntries(root.path(), {L"client.exe", L"a.txt"});
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     EXPECT_EQ(listTree(root.path()), Names{});
 }
 
@@ -140,7 +140,7 @@ TEST_F(TreeWalks, LockedFileSurvivesSixAttemptsAndTheWalkGoesOn) {
     ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
     const ULONGLONG start = ::GetTickCount64();
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     const ULONGLONG elapsed = ::GetTickCount64() - start;
     // Five waits of 100 ms between six attempts: not four, not six.
     EXPECT_GE(elapsed, 490u);
@@ -185,7 +185,7 @@ TEST_F(TreeWalks, CancelDuringDeleteStopsAfterTheCurrentEntry) {
         ::Sleep(150);
         cancelRequested = true;
     });
-    const bool result = deleteTreeContents(root.path());
+    const bool result = deleteTreeContents(root.path(), walk());
     canceller.join();
     EXPECT_TRUE(result) << "a cancelled walk returns as if it had finished";
     EXPECT_EQ(listTree(root.path()), expected);
@@ -209,11 +209,11 @@ TEST_F(TreeWalks, FourCharacterPathIsWalked) {
     ASSERT_TRUE(buildUsersSecurityDescriptor());
 
     std::int32_t counter = 0;
-    EXPECT_TRUE(countFiles(folder, counter));
+    EXPECT_TRUE(countFiles(folder, counter, walk()));
     EXPECT_EQ(counter, 3);
-    EXPECT_TRUE(setTreeSecurity(folder, true));
+    EXPECT_TRUE(setTreeSecurity(folder, true, walk()));
     EXPECT_EQ(takeTicks(), 2);
-    EXPECT_TRUE(deleteTreeContents(folder));
+    EXPECT_TRUE(deleteTreeContents(folder, walk()));
     EXPECT_EQ(takeTicks(), 3);
     EXPECT_EQ(listTree(folder), Names{});
     removeTree(folder);
