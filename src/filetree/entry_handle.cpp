@@ -49,8 +49,16 @@ bool hasFileId(HANDLE entry, LONGLONG fileId) {
            info.IndexNumber.QuadPart == fileId;
 }
 
+// The attributes a program may set; the others (directory, reparse point, compression and the
+// like) are the file system's to keep.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 bool setAttributes(HANDLE entry, DWORD attributes) {
     FILE_BASIC_INFO basic{};  // zero times: left as they are
+    attributes &= kSettableAttributes;
     basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
     return ::SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }

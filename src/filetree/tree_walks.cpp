@@ -109,7 +109,7 @@ void deleteIn(HANDLE folder, const Walk& walk) {
     forEachEntry(folder, &walk.context, [&](const ListedEntry& entry) {
         if (entry.isDirectory())
             deleteFolderEntry(folder, entry, walk);
-        else if (!walk.context.spares(entry.name.data(), static_cast<int>(entry.name.size())))
+        else if (!walk.context.spares(entry.name))
             deleteFileWithRetries(folder, entry, walk);
         walk.context.tickOnce();
     });

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 namespace tendril {
 
@@ -23,10 +24,11 @@ struct WalkContext {
     void tickOnce() const {
         if (tick != nullptr) tick();
     }
-    bool spares(const wchar_t* name, int nameLength) const {
+    bool spares(std::wstring_view name) const {
         return !sparedName.empty() &&
-               ::CompareStringOrdinal(name, nameLength, sparedName.c_str(),
-                                      static_cast<int>(sparedName.size()), TRUE) == CSTR_EQUAL;
+               ::CompareStringOrdinal(name.data(), static_cast<int>(name.size()),
+                                      sparedName.c_str(), static_cast<int>(sparedName.size()),
+                                      TRUE) == CSTR_EQUAL;
     }
 };
 

@@ -237,13 +237,13 @@ TEST_F(TreeWalks, ReadOnlyEntriesAreDeleted) {
         SCOPED_TRACE(testing::Message() << "removal " << removal);
         ScratchFolder root(L"readonly");
         makeEntries(root.path(), {L"tree\\", L"tree\\ro.txt", L"tree\\sub\\", L"tree\\sub\\ro.bin",
-                                  L"tree\\plain.txt"});
+                                  L"tree\\plain.txt", L"tree\\rosub\\", L"tree\\rosub\\f.txt"});
         const std::wstring tree = root / L"tree";
-        for (const wchar_t* name : {L"\\ro.txt", L"\\sub\\ro.bin"})
+        for (const wchar_t* name : {L"\\ro.txt", L"\\sub\\ro.bin", L"\\rosub"})
             ASSERT_TRUE(::SetFileAttributesW((tree + name).c_str(), FILE_ATTRIBUTE_READONLY));
         if (removal == 0) {
             EXPECT_TRUE(deleteTreeContents(tree, walk()));
-            EXPECT_EQ(takeTicks(), 4);
+            EXPECT_EQ(takeTicks(), 6);
         } else if (removal == 1) {
             EXPECT_TRUE(deleteDirectoryContents(tree));
         } else {
