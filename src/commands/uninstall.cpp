@@ -14,6 +14,7 @@
 #include "launcher_link/error_store.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
+#include "launcher_link/walk_context.h"
 #include "shell/shortcut_removal.h"
 
 #include <tendril/protocol.h>
@@ -105,14 +106,17 @@ bool uninstallClient() {
             shortcutPath = shortcutPathOf(uninstallKey);
         removeApplicationShortcuts(folder, slot, folderOf(shortcutPath), longName);
 
+        WalkContext walk = commandWalkContext();
+        // A name with a separator or a step upwards names no file of this installation, and
+        // spares none.
+        if (!isPlainName(exeName)) walk.sparedName.clear();
         std::int32_t count = 0;
-        countFiles(folder, count);
+        countFiles(folder, count, walk);
         progressTotal = 2 * count;
         lastProgressPercent = 0;
-        grantInstallAccess(folder, regPath, true);
-        const bool emptied = deleteTreeContents(folder);
+        grantInstallAccess(folder, regPath, true, walk);
+        const bool emptied = deleteTreeContents(folder, walk);
         if (!cancelRequested.load()) {
-            // A name with a separator or a step upwards names no file of this installation.
             if (isPlainName(exeName)) ::DeleteFileW((folder + L"\\" + exeName).c_str());
             if (emptied) ::RemoveDirectoryW(folder.c_str());
         }

@@ -1,6 +1,7 @@
 #include "filetree/access_grant.h"
 
 #include "common/unique_handle.h"
+#include "filetree/entry_handle.h"
 #include "filetree/path_guard.h"
 #include "filetree/protected_locations.h"
 #include "filetree/secure_entry.h"
@@ -25,14 +26,6 @@ LSTATUS openKeyForSecurity(const std::wstring& path, UniqueKey& key) {
                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
 }
 
-// The listing of the bare path names a real folder (not a file, not a link).
-bool isPlainFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(::FindFirstFileW(folder.c_str(), &data));
-    return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 bool setRegistryKeySecurity(const std::wstring& path) {
@@ -45,7 +38,7 @@ bool setRegistryKeySecurity(const std::wstring& path) {
 }
 
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
-                        bool reportProgress) {
+                        bool reportProgress, const WalkContext& context) {
     if (!isWalkablePath(folder)) {
         setLastAssistantError(FolderNotFound);
         return false;
@@ -56,7 +49,7 @@ bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
         setLastAssistantError(AccessNotGranted);
         return false;
     }
-    if (!isPlainFolder(folder)) {
+    if (pathKind(folder) != EntryKind::Folder) {
         setLastAssistantError(FolderNotFound);
         return false;
     }
@@ -68,7 +61,7 @@ bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
         setLastAssistantError(AccessNotGranted);
         return false;
     }
-    setTreeSecurity(folder, reportProgress);
+    setTreeSecurity(folder, reportProgress, context);
     if (!regPath.empty()) {
         setRegistryKeySecurity(regPath);
         setRegistryKeySecurity(regPath + L"\\Install");

@@ -2,6 +2,8 @@
 // with the "Install" subkey below HKEY_LOCAL_MACHINE.
 #pragma once
 
+#include "filetree/walk_context.h"
+
 #include <string>
 
 namespace tendril {
@@ -12,14 +14,15 @@ namespace tendril {
 // an empty path (that would be HKEY_LOCAL_MACHINE itself).
 bool setRegistryKeySecurity(const std::wstring& path);
 
-// Secures folder, everything beneath it (setTreeSecurity, ticking per file when reportProgress),
-// HKLM\regPath and HKLM\regPath\Install, rebuilding usersSecurityDescriptor first. Records
+// Secures folder, everything beneath it (setTreeSecurity with context, ticking per file when
+// reportProgress), HKLM\regPath and HKLM\regPath\Install, rebuilding usersSecurityDescriptor
+// first. The walk stops when context's cancel flag is set; the rest still runs. Records
 // FolderNotFound (folder refused by isWalkablePath, missing, not a folder, or a link),
 // AccessNotGranted (a protected folder or registry path, refused before anything is touched; or
 // the folder's own list not set) or SecurityDescriptorFailed, and returns false in those cases;
 // failures beneath the folder and in the registry are ignored. True when the folder itself
 // received the descriptor.
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
-                        bool reportProgress);
+                        bool reportProgress, const WalkContext& context = {});
 
 }  // namespace tendril

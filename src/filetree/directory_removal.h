@@ -1,5 +1,8 @@
 // Plain recursive folder removal, without progress, retries or cancel checks: the shortcut code
-// removes an emptied program group with it, the rename clears the folder it moves onto.
+// removes an emptied program group with it, the rename clears the folder it moves onto. Like the
+// tree walks it lists every folder through its handle and deletes each entry through a handle
+// checked against the listing (see tree_walks.h); a read-only mark is taken off the entry being
+// deleted, through that handle.
 #pragma once
 
 #include <string>
@@ -13,7 +16,7 @@ namespace tendril {
 bool deleteDirectory(const std::wstring& folder);
 
 // Removes everything beneath folder (not folder itself). True only when every entry went; false
-// when the folder cannot be listed, is itself a link, or the path is refused.
+// when the folder is missing, is a file or is itself a link, or the path is refused.
 bool deleteDirectoryContents(const std::wstring& folder);
 
 }  // namespace tendril

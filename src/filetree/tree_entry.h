@@ -1,32 +1,43 @@
-// How the walks read one entry of a directory listing. The listing's own attributes decide: a
-// link (junction, symbolic link, mount point) carries FILE_ATTRIBUTE_REPARSE_POINT there on
-// Windows and under Wine alike, and no walk ever lists what lies behind one.
+// What the walks take an entry to be. One rule answers it for a listing record, for an opened
+// handle and for a path alike: a link is a reparse point whose tag is a name surrogate
+// (junctions, symbolic links) or whose tag cannot be read (Wine reports 0); any other reparse
+// point (a cloud placeholder, a deduplicated file) is an ordinary file or folder.
 #pragma once
 
 #include <windows.h>
 
+#include <string_view>
+
 namespace tendril {
 
-inline bool isFolderEntry(const WIN32_FIND_DATAW& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+enum class EntryKind {
+    // Nothing there, or it could not be looked up.
+    None,
+    File,
+    Folder,
+    Link,
+};
+
+inline EntryKind entryKind(DWORD attributes, DWORD reparseTag) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag)))
+        return EntryKind::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
 }
 
-inline bool isLinkEntry(const WIN32_FIND_DATAW& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+// One entry as its folder's listing reported it.
+struct ListedEntry {
+    std::wstring_view name;
+    DWORD attributes = 0;
+    // The reparse tag, for an entry with FILE_ATTRIBUTE_REPARSE_POINT.
+    DWORD reparseTag = 0;
+    // The file system's number for the entry, unique on its volume.
+    LONGLONG fileId = 0;
 
-// "." and "..", compared exactly and only for folder entries.
-inline bool isDotEntry(const WIN32_FIND_DATAW& data) {
-    const wchar_t* name = data.cFileName;
-    return isFolderEntry(data) && name[0] == L'.' &&
-           (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-// True when the path itself is a link: a walk handed a link is not walked through it.
-inline bool isLinkPath(const wchar_t* path) {
-    const DWORD attributes = ::GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+    EntryKind kind() const { return entryKind(attributes, reparseTag); }
+    bool isDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    // "." and "..", compared exactly and only for folder entries.
+    bool isDots() const { return isDirectory() && (name == L"." || name == L".."); }
+};
 
 }  // namespace tendril

@@ -1,46 +1,65 @@
-// The one directory-listing loop that every walk runs. A walk keeps one path buffer for the whole
-// tree: each level appends "\" and an entry's name for as long as it acts on that entry and cuts
-// it off again, so walking twenty thousand entries copies no path and allocates next to nothing.
+// The one listing loop every walk runs: a folder is read through its own handle
+// (GetFileInformationByHandleEx with FileIdBothDirectoryInfo), never by a path pattern, so what
+// is listed is the folder the walk opened and checked, and each entry comes with the file id that
+// its open is checked against.
 #pragma once
 
-#include "common/unique_handle.h"
 #include "filetree/tree_entry.h"
-#include "launcher_link/cancel.h"
+#include "filetree/walk_context.h"
 
 #include <windows.h>
 
-#include <string>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string_view>
 
 namespace tendril {
 
-enum class ListingStop {
-    // Every entry was visited.
-    AtEnd,
-    // cancelRequested was found set after an entry.
-    AtCancel,
+// Reads the entries of one folder, in the order the file system returns them, a buffer of them
+// at a time.
+class FolderListing {
+public:
+    // folder needs FILE_LIST_DIRECTORY and synchronous I/O.
+    explicit FolderListing(HANDLE folder);
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+
+    // The next entry ("." and ".." included); false at the end or when the folder cannot be
+    // read. The entry's name stays valid until the next call.
+    bool next(ListedEntry& entry);
+    // False when not even the first entries could be read.
+    bool readable() const { return readable_; }
+
+private:
+    bool fill();
+
+    HANDLE folder_;
+    std::unique_ptr<std::byte[]> buffer_;
+    const std::byte* current_ = nullptr;
+    bool readable_ = false;
+    bool ended_ = false;
 };
 
-// Lists the folder in path (no trailing backslash) with the pattern "\*.*", in the order the file
-// system returns the entries, and calls visit(data) for every entry but "." and "..". During the
-// call path holds the entry's full path; on return path is as it was on entry. When stopOnCancel,
-// the loop also ends after the entry during which cancelRequested became set. False when the
-// listing cannot be opened (the folder is missing, or is a file).
+// Test seam: called with each entry's name after its folder listed it and before the walk opens
+// it, so that a test can change the tree in between as a racing user would. Empty in the
+// product.
+extern std::function<void(std::wstring_view name)> listedEntrySeam;
+
+// Calls visit(entry) for every entry of folder but "." and "..". When stopOn is given, the loop
+// also ends after the entry during which its cancel flag became set. False when the folder
+// cannot be read at all.
 template <typename Visit>
-bool forEachEntry(std::wstring& path, bool stopOnCancel, Visit&& visit) {
-    const std::size_t folderLength = path.size();
-    path.append(L"\\*.*");
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(::FindFirstFileW(path.c_str(), &data));
-    path.resize(folderLength);
-    if (!find) return false;
-    do {
-        if (isDotEntry(data)) continue;
-        path.push_back(L'\\');
-        path.append(data.cFileName);
-        visit(static_cast<const WIN32_FIND_DATAW&>(data));
-        path.resize(folderLength);
-    } while (!(stopOnCancel && cancelRequested.load()) && ::FindNextFileW(find.get(), &data));
-    return true;
+bool forEachEntry(HANDLE folder, const WalkContext* stopOn, Visit&& visit) {
+    FolderListing listing(folder);
+    ListedEntry entry;
+    while (listing.next(entry)) {
+        if (entry.isDots()) continue;
+        if (listedEntrySeam) listedEntrySeam(entry.name);
+        visit(static_cast<const ListedEntry&>(entry));
+        if (stopOn != nullptr && stopOn->cancelled()) break;
+    }
+    return listing.readable();
 }
 
 }  // namespace tendril

@@ -1,13 +1,12 @@
 #include "filetree/tree_walks.h"
 
+#include "common/unique_handle.h"
+#include "filetree/entry_handle.h"
 #include "filetree/path_guard.h"
 #include "filetree/secure_entry.h"
 #include "filetree/tree_entry.h"
 #include "filetree/tree_listing.h"
 #include "filetree/users_descriptor.h"
-#include "launcher_link/cancel.h"
-#include "launcher_link/process_state.h"
-#include "launcher_link/progress.h"
 
 #include <windows.h>
 
@@ -18,98 +17,127 @@ namespace {
 constexpr int kDeleteAttempts = 6;
 constexpr DWORD kDeleteRetryDelayMs = 100;
 
-// Room for a few levels of full-length names, so the shared path buffer rarely grows.
-constexpr std::size_t kPathReserve = 4 * MAX_PATH;
+// A file is opened to be deleted with the right to take a read-only mark off it.
+constexpr ACCESS_MASK kDeleteFileAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
-// After the path guard: whether a walk may list anything at all. Not once the launcher has
-// cancelled, and not through a folder path that is itself a link.
-bool mayWalk(const std::wstring& folder) {
-    return !cancelRequested.load() && !isLinkPath(folder.c_str());
+// What one walk carries down the tree. Every folder it enters is on the root's volume: a walk
+// never crosses a link, and a mount point is one.
+struct Walk {
+    const WalkContext& context;
+    DWORD volume = 0;
+};
+
+// The root of a walk, opened as a plain folder: none once the launcher has cancelled, and none
+// for a missing path, a file or a link.
+UniqueFile openWalkRoot(const std::wstring& folder, const WalkContext& context, DWORD& volume) {
+    if (context.cancelled()) return UniqueFile();
+    UniqueFile root = openPlainFolder(folder);
+    if (!root || !volumeSerialOf(root.get(), volume)) return UniqueFile();
+    return root;
 }
 
-std::wstring walkBuffer(const std::wstring& folder) {
-    std::wstring path;
-    path.reserve(folder.size() + kPathReserve);
-    path.assign(folder);
-    return path;
-}
-
-void countIn(std::wstring& folder, std::int32_t& counter) {
-    if (cancelRequested.load()) return;
-    forEachEntry(folder, true, [&](const WIN32_FIND_DATAW& data) {
-        if (isFolderEntry(data) && !isLinkEntry(data)) countIn(folder, counter);
+void countIn(HANDLE folder, const Walk& walk, std::int32_t& counter) {
+    if (walk.context.cancelled()) return;
+    forEachEntry(folder, &walk.context, [&](const ListedEntry& entry) {
+        if (entry.kind() == EntryKind::Folder) {
+            const OpenedEntry child =
+                openListedEntry(folder, entry, kListFolderAccess, 0, walk.volume);
+            if (child) countIn(child.handle.get(), walk, counter);
+        }
         ++counter;
     });
 }
 
-void secureIn(std::wstring& folder, PSECURITY_DESCRIPTOR descriptor, bool reportProgress) {
-    if (cancelRequested.load()) return;
-    forEachEntry(folder, true, [&](const WIN32_FIND_DATAW& data) {
-        if (isFolderEntry(data)) {
-            if (isLinkEntry(data)) return;
-            // A folder that proves to be a link once opened is not entered either.
-            if (secureEntry(folder.c_str(), descriptor, true) != SecureResult::Refused)
-                secureIn(folder, descriptor, reportProgress);
-            return;
+void secureIn(HANDLE folder, const Walk& walk, PSECURITY_DESCRIPTOR descriptor,
+              bool reportProgress) {
+    if (walk.context.cancelled()) return;
+    forEachEntry(folder, &walk.context, [&](const ListedEntry& entry) {
+        switch (entry.kind()) {
+            case EntryKind::Folder: {
+                // Entered through the handle that was secured, and only when it was.
+                const OpenedEntry child =
+                    openListedEntry(folder, entry, kSecureAccess, FILE_LIST_DIRECTORY, walk.volume);
+                if (child && secureOpenedEntry(child.handle.get(), descriptor, true) ==
+                                 SecureResult::Applied)
+                    secureIn(child.handle.get(), walk, descriptor, reportProgress);
+                break;
+            }
+            case EntryKind::File: {
+                const OpenedEntry child =
+                    openListedEntry(folder, entry, kSecureAccess, 0, walk.volume);
+                if (child) secureOpenedEntry(child.handle.get(), descriptor, false);
+                break;
+            }
+            default:  // a link: left as it is
+                break;
         }
-        if (!isLinkEntry(data)) secureEntry(folder.c_str(), descriptor, false);
-        if (reportProgress) tickProgress();
+        if (reportProgress && !entry.isDirectory()) walk.context.tickOnce();
     });
 }
 
-// Files named like the request's executable stay: the uninstall deletes that one itself, last,
-// and only when it was not cancelled.
-bool isSparedName(const wchar_t* name) {
-    return !exeNameCopy.empty() &&
-           ::CompareStringOrdinal(name, -1, exeNameCopy.c_str(),
-                                  static_cast<int>(exeNameCopy.size()), TRUE) == CSTR_EQUAL;
-}
-
-void deleteFileWithRetries(const wchar_t* path) {
+void deleteFileWithRetries(HANDLE folder, const ListedEntry& entry, const Walk& walk) {
     for (int attempt = 1; attempt <= kDeleteAttempts; ++attempt) {
-        if (::DeleteFileW(path)) return;
+        const OpenedEntry file = openListedEntry(folder, entry, kDeleteFileAccess, 0, walk.volume);
+        if (file.outcome == EntryOpen::Changed) return;
+        if (file && deleteThroughHandle(file.handle.get())) return;
         if (attempt < kDeleteAttempts) ::Sleep(kDeleteRetryDelayMs);
     }
 }
 
-void deleteIn(std::wstring& folder) {
-    if (cancelRequested.load()) return;
-    forEachEntry(folder, true, [&](const WIN32_FIND_DATAW& data) {
-        if (isFolderEntry(data)) {
-            if (!isLinkEntry(data)) deleteIn(folder);
-            // Once, without retry: a folder that kept a file, or a link, is removed or left as
-            // it is. On a link this removes the link alone.
-            ::RemoveDirectoryW(folder.c_str());
-        } else if (!isSparedName(data.cFileName)) {
-            deleteFileWithRetries(folder.c_str());
-        }
-        tickProgress();
+void deleteIn(HANDLE folder, const Walk& walk);
+
+// Once, without retry: a folder that kept a file is left as it is. A folder that cannot be
+// opened for deletion (some process's current directory) is still emptied.
+void deleteFolderEntry(HANDLE folder, const ListedEntry& entry, const Walk& walk) {
+    if (entry.kind() == EntryKind::Link) {
+        const OpenedEntry link =
+            openListedEntry(folder, entry, DELETE | FILE_READ_ATTRIBUTES, 0, walk.volume);
+        if (link) deleteThroughHandle(link.handle.get());
+        return;
+    }
+    const OpenedEntry child = openListedEntry(folder, entry, kListFolderAccess,
+                                              DELETE | FILE_WRITE_ATTRIBUTES, walk.volume);
+    if (!child) return;
+    deleteIn(child.handle.get(), walk);
+    deleteThroughHandle(child.handle.get());
+}
+
+// Files named like the spared name stay: the uninstall deletes that one itself, last, and only
+// when it was not cancelled.
+void deleteIn(HANDLE folder, const Walk& walk) {
+    if (walk.context.cancelled()) return;
+    forEachEntry(folder, &walk.context, [&](const ListedEntry& entry) {
+        if (entry.isDirectory())
+            deleteFolderEntry(folder, entry, walk);
+        else if (!walk.context.spares(entry.name))
+            deleteFileWithRetries(folder, entry, walk);
+        walk.context.tickOnce();
     });
 }
 
 }  // namespace
 
-bool countFiles(const std::wstring& folder, std::int32_t& counter) {
+bool countFiles(const std::wstring& folder, std::int32_t& counter, const WalkContext& context) {
     if (!isWalkableRoot(folder)) return false;
-    if (!mayWalk(folder)) return true;
-    std::wstring path = walkBuffer(folder);
-    countIn(path, counter);
+    Walk walk{context};
+    const UniqueFile root = openWalkRoot(folder, context, walk.volume);
+    if (root) countIn(root.get(), walk, counter);
     return true;
 }
 
-bool setTreeSecurity(const std::wstring& folder, bool reportProgress) {
+bool setTreeSecurity(const std::wstring& folder, bool reportProgress, const WalkContext& context) {
     if (!isWalkableRoot(folder)) return false;
-    if (!mayWalk(folder)) return true;
-    std::wstring path = walkBuffer(folder);
-    secureIn(path, usersSecurityDescriptor.get(), reportProgress);
+    Walk walk{context};
+    const UniqueFile root = openWalkRoot(folder, context, walk.volume);
+    if (root) secureIn(root.get(), walk, usersSecurityDescriptor.get(), reportProgress);
     return true;
 }
 
-bool deleteTreeContents(const std::wstring& folder) {
+bool deleteTreeContents(const std::wstring& folder, const WalkContext& context) {
     if (!isWalkableRoot(folder)) return false;
-    if (!mayWalk(folder)) return true;
-    std::wstring path = walkBuffer(folder);
-    deleteIn(path);
+    Walk walk{context};
+    const UniqueFile root = openWalkRoot(folder, context, walk.volume);
+    if (root) deleteIn(root.get(), walk);
     return true;
 }
 

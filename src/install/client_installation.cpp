@@ -10,6 +10,7 @@
 #include "launcher_link/error_store.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
+#include "launcher_link/walk_context.h"
 #include "log/log.h"
 #include "shell/shortcut_command.h"
 
@@ -128,7 +129,8 @@ bool InstallClient(int index) {
         makeInstallName(fieldText(assistantRequest.iconName), false, slot) + L".lnk";
     if (fresh) notifyProgress(15);
 
-    if (!grantInstallAccess(folder, regPath, false)) {
+    // The walk of the grant stops when the launcher cancels; nothing else here looks.
+    if (!grantInstallAccess(folder, regPath, false, commandWalkContext())) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }

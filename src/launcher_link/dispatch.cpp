@@ -10,6 +10,7 @@
 #include "launcher_link/pipe_watch.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
+#include "launcher_link/walk_context.h"
 #include "log/log.h"
 #include "shell/shortcut_command.h"
 
@@ -28,7 +29,7 @@ void runTerminateProcesses() {
 
 void runGrantUsersAccess() {
     grantInstallAccess(fieldText(assistantRequest.installFolder),
-                       fieldText(assistantRequest.regPath), false);
+                       fieldText(assistantRequest.regPath), false, commandWalkContext());
 }
 
 // One row per command code. A handler of nullptr runs nothing (the command does nothing by

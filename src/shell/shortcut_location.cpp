@@ -1,6 +1,6 @@
 #include "shell/shortcut_location.h"
 
-#include "filetree/tree_entry.h"
+#include "filetree/entry_handle.h"
 
 #include <shlobj.h>
 #include <windows.h>
@@ -61,7 +61,7 @@ bool reachedWithoutLink(const ShortcutFolder& folder) {
     // Every folder below the special folder, from the first level down to the folder itself.
     for (std::size_t end = folder.specialFolder.size() + 1; end <= folder.path.size(); ++end) {
         if (end < folder.path.size() && folder.path[end] != L'\\') continue;
-        if (isLinkPath(folder.path.substr(0, end).c_str())) return false;
+        if (pathKind(folder.path.substr(0, end)) == EntryKind::Link) return false;
     }
     return true;
 }

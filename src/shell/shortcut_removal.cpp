@@ -2,8 +2,8 @@
 
 #include "filetree/directory_removal.h"
 #include "filetree/file_exists.h"
+#include "common/unique_handle.h"
 #include "filetree/tree_entry.h"
-#include "filetree/tree_listing.h"
 #include "install/install_path.h"
 #include "shell/com_scope.h"
 #include "shell/shortcut_location.h"
@@ -74,11 +74,26 @@ bool isRemovableEmptyGroup(const ShortcutFolder& group) {
     return mayRemoveGroup(group) && isFolderEmpty(group.path);
 }
 
-void countIn(std::wstring& path, std::int32_t& counter) {
-    forEachEntry(path, false, [&](const WIN32_FIND_DATAW& data) {
-        if (isFolderEntry(data) && !isLinkEntry(data)) countIn(path, counter);
+bool isDotName(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// What the listing reports: a link is one entry, never entered.
+EntryKind listedKind(const WIN32_FIND_DATAW& data) {
+    return entryKind(data.dwFileAttributes, data.dwReserved0);
+}
+
+// Only ever counts: a program group's entries, to see whether Desktop.ini is all it holds.
+void countIn(const std::wstring& path, std::int32_t& counter) {
+    WIN32_FIND_DATAW data;
+    const UniqueFind listing(::FindFirstFileW((path + L"\\*.*").c_str(), &data));
+    if (!listing) return;
+    do {
+        const EntryKind kind = listedKind(data);
+        if (kind == EntryKind::Folder && isDotName(data.cFileName)) continue;
+        if (kind == EntryKind::Folder) countIn(path + L"\\" + data.cFileName, counter);
         ++counter;
-    });
+    } while (::FindNextFileW(listing.get(), &data));
 }
 
 // The folders deleteAllShortcut scans, in order; the last two are program group folders.
@@ -164,7 +179,7 @@ bool deleteAllShortcut(const std::wstring& target, const std::wstring& group) {
         if (!listing) continue;
         do {
             // The pattern also matches by short name ("x.lnkx"), and can match a folder.
-            if (isFolderEntry(data) || isLinkEntry(data) || !hasLinkExtension(data.cFileName))
+            if (listedKind(data) != EntryKind::File || !hasLinkExtension(data.cFileName))
                 continue;
             const std::wstring path = folder.path + L"\\" + data.cFileName;
             lastLoadSucceeded = SUCCEEDED(object->file->Load(path.c_str(), STGM_READ));

@@ -88,7 +88,7 @@ TEST_F(AccessGrant, RefusesWhatIsNoFolderAndChangesNothing) {
          {root / L"missing", root / L"file.txt", root / L"folder\\", root / L"fold*"}) {
         SCOPED_TRACE(testing::Message() << "path \"" << path << "\"");
         lastAssistantError = 0;
-        EXPECT_FALSE(grantInstallAccess(path, key.path(), true));
+        EXPECT_FALSE(grantInstallAccess(path, key.path(), true, walk()));
         EXPECT_EQ(lastAssistantError, FolderNotFound);
         EXPECT_FALSE(keyExists(key.path())) << "no registry key touched";
         EXPECT_EQ(takeTicks(), 0);
@@ -104,7 +104,7 @@ TEST_F(AccessGrant, SecuresTheTreeAndBothKeysTheSameEachTime) {
     ScratchRegistryKey key;
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(testing::Message() << "run " << run);
-        EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), false));
+        EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), false, walk()));
         EXPECT_EQ(lastAssistantError, 0);
         EXPECT_EQ(takeTicks(), 0) << "no progress asked for";
         EXPECT_EQ(keyDaclText(key.path()), kUsersDaclText);
@@ -128,7 +128,7 @@ TEST_F(AccessGrant, TicksOncePerFileWhenAskedAndKeepsExistingValues) {
                                    reinterpret_cast<const BYTE*>(L"yes"), 8),
                   ERROR_SUCCESS);
     }
-    EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), true));
+    EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), true, walk()));
     EXPECT_EQ(takeTicks(), 4);
     EXPECT_EQ(keyDaclText(key.path()), kUsersDaclText);
     wchar_t value[8] = {};
@@ -144,7 +144,7 @@ TEST_F(AccessGrant, EmptyRegistryPathTouchesNoKey) {
     ScratchFolder root(L"grantnoreg");
     const std::wstring before = keyDaclText(L"");
     ASSERT_FALSE(before.empty());
-    EXPECT_TRUE(grantInstallAccess(root.path(), L"", false));
+    EXPECT_TRUE(grantInstallAccess(root.path(), L"", false, walk()));
     EXPECT_EQ(keyDaclText(L""), before);
     EXPECT_FALSE(setRegistryKeySecurity(L""));
     EXPECT_EQ(keyDaclText(L""), before);
@@ -206,7 +206,7 @@ TEST_F(AccessGrant, RegistryLinkIsSecuredItselfNotItsTarget) {
                   ERROR_SUCCESS);
     }
 
-    EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), false));
+    EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), false, walk()));
     EXPECT_EQ(keyDaclText(key.path()), kUsersDaclText);
     EXPECT_EQ(keyDaclText(targetKey.path()), targetBefore);
     EXPECT_EQ(keyDaclText(linkKey.path), kUsersDaclText);
@@ -223,7 +223,7 @@ TEST_F(AccessGrant, FileWithASecondNameOutsideIsLeftAlone) {
     ASSERT_TRUE(denyOthers(outside.path()));
     ASSERT_TRUE(denyOthers(root.path()));
 
-    EXPECT_TRUE(grantInstallAccess(root.path(), L"", true));
+    EXPECT_TRUE(grantInstallAccess(root.path(), L"", true, walk()));
     EXPECT_EQ(takeTicks(), 2) << "the skipped file still counts";
     EXPECT_TRUE(everyoneCanRead(root / L"plain.txt"));
     EXPECT_FALSE(everyoneCanRead(outside / L"system.dll"));

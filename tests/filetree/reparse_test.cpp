@@ -164,7 +164,7 @@ protected:
 
 TEST_P(LinkInTree, CountCountsTheLinkAsOneEntry) {
     std::int32_t counter = 0;
-    EXPECT_TRUE(countFiles(root.path(), counter));
+    EXPECT_TRUE(countFiles(root.path(), counter, walk()));
     EXPECT_EQ(counter, 4);  // a.txt, sub, sub\b.txt, link
     expectOutsideUntouched();
 }
@@ -172,7 +172,7 @@ TEST_P(LinkInTree, CountCountsTheLinkAsOneEntry) {
 TEST_P(LinkInTree, SecureAppliesNothingThroughTheLink) {
     ASSERT_TRUE(denyOthers(outside.path()));
     ASSERT_TRUE(denyOthers(root.path()));
-    EXPECT_TRUE(setTreeSecurity(root.path(), true));
+    EXPECT_TRUE(setTreeSecurity(root.path(), true, walk()));
     // One tick per file entry; a file link is a file entry that is left alone.
     EXPECT_EQ(takeTicks(), isFileKind(GetParam()) ? 3 : 2);
     EXPECT_TRUE(everyoneCanRead(root / L"a.txt"));
@@ -185,7 +185,7 @@ TEST_P(LinkInTree, SecureAppliesNothingThroughTheLink) {
 }
 
 TEST_P(LinkInTree, DeleteContentsRemovesTheLinkNotItsTarget) {
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     EXPECT_EQ(takeTicks(), 4);
     expectOutsideUntouched();
     if (linkRemovedOrWineKeptIt())
@@ -211,14 +211,14 @@ TEST_P(LinkInTree, AFolderPathThatIsALinkIsNotWalked) {
     if (isFileKind(GetParam())) GTEST_SKIP() << "a file link is no folder path";
     ASSERT_TRUE(denyOthers(outside.path()));
     std::int32_t counter = 0;
-    EXPECT_TRUE(countFiles(link, counter));
+    EXPECT_TRUE(countFiles(link, counter, walk()));
     EXPECT_EQ(counter, 0);
-    EXPECT_TRUE(setTreeSecurity(link, true));
-    EXPECT_TRUE(deleteTreeContents(link));
+    EXPECT_TRUE(setTreeSecurity(link, true, walk()));
+    EXPECT_TRUE(deleteTreeContents(link, walk()));
     EXPECT_FALSE(deleteDirectoryContents(link));
     EXPECT_EQ(takeTicks(), 0);
     lastAssistantError = 0;
-    EXPECT_FALSE(grantInstallAccess(link, L"", false));
+    EXPECT_FALSE(grantInstallAccess(link, L"", false, walk()));
     EXPECT_EQ(lastAssistantError, FolderNotFound);
     for (const wchar_t* name : {L"", L"\\keep.txt", L"\\deep\\deep.txt"})
         EXPECT_FALSE(everyoneCanRead(outside.path() + name)) << "outside" << name;

@@ -4,6 +4,7 @@
 #include "launcher_link/cancel.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
+#include "launcher_link/walk_context.h"
 #include "support/security_traces.h"
 #include "support/test_support.h"
 
@@ -135,6 +136,8 @@ void FileTreeTest::TearDown() {
     cancelRequested = false;
     exeNameCopy.clear();
 }
+
+WalkContext FileTreeTest::walk() { return commandWalkContext(); }
 
 std::int32_t FileTreeTest::takeTicks() {
     const std::int32_t ticks = progressDone - ticksSeen_;

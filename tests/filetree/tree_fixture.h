@@ -2,6 +2,7 @@
 // walks share with the rest of the process, and the Wine-visible traces of a security change.
 #pragma once
 
+#include "filetree/walk_context.h"
 #include "support/security_traces.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,9 @@ protected:
     void TearDown() override;
     // Ticks counted by tickProgress since SetUp or the last call.
     std::int32_t takeTicks();
+    // What a command of the launcher hands a walk: cancelRequested, tickProgress and exeNameCopy
+    // as they are now.
+    static WalkContext walk();
 
 private:
     std::int32_t ticksSeen_ = 0;

@@ -1,5 +1,7 @@
 #include "filetree/tree_walks.h"
 #include "common/unique_handle.h"
+#include "filetree/directory_removal.h"
+#include "filetree/tree_entry.h"
 #include "filetree/users_descriptor.h"
 #include "launcher_link/cancel.h"
 #include "launcher_link/process_state.h"
@@ -51,17 +53,17 @@ TEST_F(TreeWalks, CountsAndTicksOfExampleTrees) {
         const Names before = listTree(root.path());
 
         std::int32_t counter = 5;
-        EXPECT_TRUE(countFiles(root.path(), counter));
+        EXPECT_TRUE(countFiles(root.path(), counter, walk()));
         EXPECT_EQ(counter, 5 + tree.count);
         EXPECT_EQ(takeTicks(), 0);
 
-        EXPECT_TRUE(setTreeSecurity(root.path(), false));
+        EXPECT_TRUE(setTreeSecurity(root.path(), false, walk()));
         EXPECT_EQ(takeTicks(), 0);
-        EXPECT_TRUE(setTreeSecurity(root.path(), true));
+        EXPECT_TRUE(setTreeSecurity(root.path(), true, walk()));
         EXPECT_EQ(takeTicks(), tree.secureTicks);
         EXPECT_EQ(listTree(root.path()), before);
 
-        EXPECT_TRUE(deleteTreeContents(root.path()));
+        EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
         EXPECT_EQ(takeTicks(), tree.deleteTicks);
         EXPECT_EQ(listTree(root.path()), Names{});
         EXPECT_TRUE(isDirectory(root.path())) << "the folder itself is the caller's to remove";
@@ -75,7 +77,7 @@ TEST_F(TreeWalks, SecuresEveryFileAndFolderBeneathButNotTheFolderItself) {
     ASSERT_FALSE(everyoneCanRead(root / L"a.txt")) << fileDaclText(root / L"a.txt");
     ASSERT_TRUE(buildUsersSecurityDescriptor());
 
-    EXPECT_TRUE(setTreeSecurity(root.path(), false));
+    EXPECT_TRUE(setTreeSecurity(root.path(), false, walk()));
     for (const wchar_t* name : {L"a.txt", L"sub", L"sub\\b.txt", L"sub\\deeper"})
         EXPECT_TRUE(everyoneCanRead(root / name)) << name << ": " << fileDaclText(root / name);
     EXPECT_FALSE(everyoneCanRead(root.path()));
@@ -86,10 +88,10 @@ TEST_F(TreeWalks, MissingFolderOrFileIsNoTree) {
     makeEntries(root.path(), {L"file.txt"});
     for (const std::wstring& path : {root / L"nothing", root / L"file.txt"}) {
         std::int32_t counter = 7;
-        EXPECT_TRUE(countFiles(path, counter));
+        EXPECT_TRUE(countFiles(path, counter, walk()));
         EXPECT_EQ(counter, 7);
-        EXPECT_TRUE(setTreeSecurity(path, true));
-        EXPECT_TRUE(deleteTreeContents(path));
+        EXPECT_TRUE(setTreeSecurity(path, true, walk()));
+        EXPECT_TRUE(deleteTreeContents(path, walk()));
         EXPECT_EQ(takeTicks(), 0);
     }
     EXPECT_EQ(listTree(root.path()), Names{L"file.txt"});
@@ -100,10 +102,10 @@ TEST_F(TreeWalks, CancelBeforeTheWalkTouchesNothing) {
     makeEntries(root.path(), {L"a.txt", L"sub\\", L"sub\\b.txt"});
     cancelRequested = true;
     std::int32_t counter = 0;
-    EXPECT_TRUE(countFiles(root.path(), counter));
+    EXPECT_TRUE(countFiles(root.path(), counter, walk()));
     EXPECT_EQ(counter, 0);
-    EXPECT_TRUE(setTreeSecurity(root.path(), true));
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(setTreeSecurity(root.path(), true, walk()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     EXPECT_EQ(takeTicks(), 0);
     EXPECT_EQ(listTree(root.path()), (Names{L"a.txt", L"sub\\", L"sub\\b.txt"}));
 }
@@ -114,7 +116,7 @@ TEST_F(TreeWalks, SparesTheLauncherExecutableAtAnyDepthInAnyLetterCase) {
                               L"d1\\d2\\client.Exe", L"d1\\d2\\x.txt", L"client.exe2\\",
                               L"folder\\", L"folder\\client.exe\\", L"folder\\client.exe\\z.txt"});
     exeNameCopy = L"Client.exe";
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     // Every entry ticks once, spared or not, removed or not.
     EXPECT_EQ(takeTicks(), 11);
     // Only files are spared: a folder of that name goes like any other.
@@ -125,7 +127,7 @@ TEST_F(TreeWalks, SparesTheLauncherExecutableAtAnyDepthInAnyLetterCase) {
 TEST_F(TreeWalks, EmptyLauncherNameSparesNothing) {
     ScratchFolder root(L"nospare");
     makeEntries(root.path(), {L"client.exe", L"a.txt"});
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     EXPECT_EQ(listTree(root.path()), Names{});
 }
 
@@ -140,7 +142,7 @@ TEST_F(TreeWalks, LockedFileSurvivesSixAttemptsAndTheWalkGoesOn) {
     ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
     const ULONGLONG start = ::GetTickCount64();
-    EXPECT_TRUE(deleteTreeContents(root.path()));
+    EXPECT_TRUE(deleteTreeContents(root.path(), walk()));
     const ULONGLONG elapsed = ::GetTickCount64() - start;
     // Five waits of 100 ms between six attempts: not four, not six.
     EXPECT_GE(elapsed, 490u);
@@ -185,11 +187,95 @@ TEST_F(TreeWalks, CancelDuringDeleteStopsAfterTheCurrentEntry) {
         ::Sleep(150);
         cancelRequested = true;
     });
-    const bool result = deleteTreeContents(root.path());
+    const bool result = deleteTreeContents(root.path(), walk());
     canceller.join();
     EXPECT_TRUE(result) << "a cancelled walk returns as if it had finished";
     EXPECT_EQ(listTree(root.path()), expected);
     EXPECT_EQ(takeTicks(), expectedTicks);
+}
+
+// A link is a reparse point whose tag is a name surrogate, or whose tag cannot be read; any other
+// reparse point is the file or folder it looks like. Wine makes no reparse point but directory
+// links (tag 0), so the rule is checked on the attributes and tags the file system would report.
+TEST(EntryKind, OnlyNameSurrogatesAndUnreadableTagsAreLinks) {
+    constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+    struct Case {
+        const char* label;
+        DWORD attributes;
+        DWORD tag;
+        EntryKind kind;
+    } const cases[] = {
+        {"plain file", FILE_ATTRIBUTE_ARCHIVE, 0, EntryKind::File},
+        {"plain folder", kFolder, 0, EntryKind::Folder},
+        {"a tag without the reparse attribute means nothing", kFolder, IO_REPARSE_TAG_MOUNT_POINT,
+         EntryKind::Folder},
+        {"junction", kFolder | kReparse, IO_REPARSE_TAG_MOUNT_POINT, EntryKind::Link},
+        {"directory symbolic link", kFolder | kReparse, IO_REPARSE_TAG_SYMLINK, EntryKind::Link},
+        {"file symbolic link", kReparse, IO_REPARSE_TAG_SYMLINK, EntryKind::Link},
+        {"unreadable tag (Wine's directory link)", kFolder | kReparse, 0, EntryKind::Link},
+        {"unreadable tag on a file", kReparse, 0, EntryKind::Link},
+        {"deduplicated file", kReparse, 0x80000013 /* IO_REPARSE_TAG_DEDUP */, EntryKind::File},
+        {"cloud placeholder folder", kFolder | kReparse, 0x9000001A /* IO_REPARSE_TAG_CLOUD_1 */,
+         EntryKind::Folder},
+        {"single-instance file", kReparse, 0x80000007 /* IO_REPARSE_TAG_SIS */, EntryKind::File},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(entryKind(c.attributes, c.tag), c.kind);
+        ListedEntry entry;
+        entry.name = L"name";
+        entry.attributes = c.attributes;
+        entry.reparseTag = c.tag;
+        EXPECT_EQ(entry.kind(), c.kind);
+    }
+}
+
+// The delete takes a read-only mark off the entry it deletes, through the handle it deletes with.
+TEST_F(TreeWalks, ReadOnlyEntriesAreDeleted) {
+    for (int removal = 0; removal < 3; ++removal) {
+        SCOPED_TRACE(testing::Message() << "removal " << removal);
+        ScratchFolder root(L"readonly");
+        makeEntries(root.path(), {L"tree\\", L"tree\\ro.txt", L"tree\\sub\\", L"tree\\sub\\ro.bin",
+                                  L"tree\\plain.txt", L"tree\\rosub\\", L"tree\\rosub\\f.txt"});
+        const std::wstring tree = root / L"tree";
+        for (const wchar_t* name : {L"\\ro.txt", L"\\sub\\ro.bin", L"\\rosub"})
+            ASSERT_TRUE(::SetFileAttributesW((tree + name).c_str(), FILE_ATTRIBUTE_READONLY));
+        if (removal == 0) {
+            EXPECT_TRUE(deleteTreeContents(tree, walk()));
+            EXPECT_EQ(takeTicks(), 6);
+        } else if (removal == 1) {
+            EXPECT_TRUE(deleteDirectoryContents(tree));
+        } else {
+            EXPECT_TRUE(deleteDirectory(tree));
+            EXPECT_FALSE(exists(tree));
+            continue;
+        }
+        EXPECT_EQ(listTree(tree), Names{});
+    }
+}
+
+// A folder some process holds without delete sharing (its current directory, say) cannot be
+// removed, but what it holds is deleted as before.
+TEST_F(TreeWalks, FolderHeldWithoutDeleteSharingIsStillEmptied) {
+    for (int removal = 0; removal < 2; ++removal) {
+        SCOPED_TRACE(testing::Message() << "removal " << removal);
+        ScratchFolder root(L"heldfolder");
+        makeEntries(root.path(), {L"tree\\", L"tree\\held\\", L"tree\\held\\a.txt",
+                                  L"tree\\held\\deeper\\", L"tree\\held\\deeper\\b.txt"});
+        const std::wstring tree = root / L"tree";
+        const UniqueFile held(::CreateFileW((tree + L"\\held").c_str(), FILE_LIST_DIRECTORY,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(held.valid());
+        if (removal == 0) {
+            EXPECT_TRUE(deleteTreeContents(tree, walk()));
+            EXPECT_EQ(takeTicks(), 4);
+        } else {
+            EXPECT_FALSE(deleteDirectory(tree));
+        }
+        EXPECT_EQ(listTree(tree), Names{L"held\\"});
+    }
 }
 
 // "C:\q"-style paths are the shortest we walk; such a folder sits at the drive root, so the test
@@ -209,11 +295,11 @@ TEST_F(TreeWalks, FourCharacterPathIsWalked) {
     ASSERT_TRUE(buildUsersSecurityDescriptor());
 
     std::int32_t counter = 0;
-    EXPECT_TRUE(countFiles(folder, counter));
+    EXPECT_TRUE(countFiles(folder, counter, walk()));
     EXPECT_EQ(counter, 3);
-    EXPECT_TRUE(setTreeSecurity(folder, true));
+    EXPECT_TRUE(setTreeSecurity(folder, true, walk()));
     EXPECT_EQ(takeTicks(), 2);
-    EXPECT_TRUE(deleteTreeContents(folder));
+    EXPECT_TRUE(deleteTreeContents(folder, walk()));
     EXPECT_EQ(takeTicks(), 3);
     EXPECT_EQ(listTree(folder), Names{});
     removeTree(folder);
