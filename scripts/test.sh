@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the test build under Wine, the release build compiled.
+# Builds everything and runs every test: the release build compiled and packed (scripts/package.sh),
+# the test build's tests under Wine, among them test_package, which checks that package.
+# The 32-bit build is run for real only by scripts/test-win32.sh (slow: qemu emulation).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-cmake --preset win32-release >/dev/null
-cmake --build --preset win32-release
+scripts/package.sh
 
 cmake --preset win64-test >/dev/null
 cmake --build --preset win64-test

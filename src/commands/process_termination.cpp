@@ -12,8 +12,22 @@ namespace tendril {
 
 namespace {
 constexpr DWORD kMaxProcessIds = 1024;
-constexpr DWORD kOpenAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE;
+// The limited query right is enough for the image path and is granted where the full one is not
+// (a process of another session, a protected one); SYNCHRONIZE lets the wait after a refused
+// termination actually wait instead of failing at once.
+constexpr DWORD kOpenAccess = PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE;
 constexpr DWORD kRefusalWaitMs = 1000;
+
+// The full Win32 path of the process's executable into buffer (MAX_PATH units). Asked of the
+// process object rather than read from its module list: the shipped 32-bit build cannot list the
+// modules of a 64-bit process (ERROR_PARTIAL_COPY), and would skip a 64-bit client that is
+// running from the very folder it is about to delete. A path that does not fit is not taken.
+bool imagePath(HANDLE process, wchar_t (&buffer)[MAX_PATH]) {
+    DWORD size = MAX_PATH;
+    if (!::QueryFullProcessImageNameW(process, 0, buffer, &size) || size >= MAX_PATH) return false;
+    buffer[size] = L'\0';
+    return true;
+}
 }  // namespace
 
 bool terminateProcessesByPath(const std::wstring& path) {
@@ -25,15 +39,10 @@ bool terminateProcessesByPath(const std::wstring& path) {
     const DWORD ownId = ::GetCurrentProcessId();
     const DWORD count = bytesReturned / sizeof(DWORD);
     for (DWORD i = 0; i < count && i < kMaxProcessIds; ++i) {
-        wchar_t modulePath[MAX_PATH] = L"<unknown>";
+        wchar_t image[MAX_PATH] = L"<unknown>";
         UniqueHandle process(::OpenProcess(kOpenAccess, FALSE, ids[i]));
-        if (!process) continue;
-        HMODULE module = nullptr;
-        DWORD needed = 0;
-        if (!::K32EnumProcessModules(process.get(), &module, sizeof module, &needed)) continue;
-        ::K32GetModuleFileNameExW(process.get(), module, modulePath, MAX_PATH);
-        modulePath[MAX_PATH - 1] = L'\0';
-        if (_wcsicmp(path.c_str(), modulePath) != 0 || ids[i] == 0 || ids[i] == ownId) continue;
+        if (!process || !imagePath(process.get(), image)) continue;
+        if (_wcsicmp(path.c_str(), image) != 0 || ids[i] == 0 || ids[i] == ownId) continue;
         if (!::TerminateProcess(process.get(), 0)) {
             ::WaitForSingleObject(process.get(), kRefusalWaitMs);
             return false;
