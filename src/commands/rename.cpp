@@ -2,6 +2,7 @@
 
 #include "filetree/directory_removal.h"
 #include "filetree/file_exists.h"
+#include "filetree/path_forms.h"
 #include "filetree/path_guard.h"
 #include "filetree/protected_locations.h"
 #include "install/client_installation.h"
@@ -53,6 +54,14 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
 bool moveFolder(const std::wstring& source, const std::wstring& destination,
                 const std::wstring& cutFolder) {
     if (cutFolder.size() < 3) return false;
+    // The destination is cleared before the move: if it holds the installation, or lies inside
+    // it, or names it another way ("C:/Games/X", a short name, a link), clearing it would delete
+    // what we were asked to move.
+    if (foldersOverlap(source, destination)) {
+        logFormat(true, L"Refused destination overlapping the installation: %ls",
+                  destination.c_str());
+        return false;
+    }
     deleteDirectory(destination);
     if (isExistingFolder(destination)) return false;
     bool moved = false;

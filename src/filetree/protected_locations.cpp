@@ -1,7 +1,8 @@
 #include "filetree/protected_locations.h"
 
 #include "common/ascii_case.h"
-#include "common/unique_handle.h"
+#include "common/growing_buffer.h"
+#include "filetree/path_forms.h"
 #include "log/log.h"
 
 #include <shlobj.h>
@@ -81,76 +82,23 @@ constexpr const wchar_t* kProtectedKeys[] = {
 constexpr wchar_t kWow64Key[] = L"SOFTWARE\\WOW6432Node";
 // clang-format on
 
-template <typename Call>
-std::wstring callWithBuffer(Call call) {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (;;) {
-        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) return std::wstring(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
-}
-
 void dropTrailingBackslash(std::wstring& path) {
     if (!path.empty() && path.back() == L'\\') path.pop_back();
-}
-
-// The folder an open handle finally names, in "X:\..." or "\\server\..." form.
-std::wstring finalPathOf(const std::wstring& path) {
-    const UniqueFile handle(
-        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) return {};
-    std::wstring final = callWithBuffer([&](wchar_t* buffer, DWORD size) {
-        return ::GetFinalPathNameByHandleW(handle.get(), buffer, size, VOLUME_NAME_DOS);
-    });
-    if (startsWithIgnoringAsciiCase(final, L"\\\\?\\UNC\\"))
-        final = L"\\" + final.substr(7);
-    else if (startsWithIgnoringAsciiCase(final, L"\\\\?\\"))
-        final = final.substr(4);
-    return final;
-}
-
-// The absolute form we compare: a device prefix dropped, "." and ".." resolved, '/' read as '\',
-// short names made long where the path exists, no trailing backslash. Empty when the path cannot
-// be made absolute.
-std::wstring normalized(const std::wstring& path) {
-    std::wstring text = path;
-    if (startsWithIgnoringAsciiCase(text, L"\\\\?\\UNC\\"))
-        text = L"\\" + text.substr(7);
-    else if (startsWithIgnoringAsciiCase(text, L"\\\\?\\") ||
-             startsWithIgnoringAsciiCase(text, L"\\\\.\\"))
-        text = text.substr(4);
-    if (text.empty()) return {};
-    std::wstring full = callWithBuffer([&](wchar_t* buffer, DWORD size) {
-        return ::GetFullPathNameW(text.c_str(), size, buffer, nullptr);
-    });
-    const std::wstring longer = callWithBuffer([&](wchar_t* buffer, DWORD size) {
-        return ::GetLongPathNameW(full.c_str(), buffer, size);
-    });
-    if (!longer.empty()) full = longer;
-    dropTrailingBackslash(full);
-    return full;
-}
-
-bool isInside(const std::wstring& inner, const std::wstring& outer) {
-    return inner.size() > outer.size() && inner[outer.size()] == L'\\' &&
-           startsWithIgnoringAsciiCase(inner, outer);
 }
 
 std::wstring lookUp(const Row& row) {
     std::wstring path;
     switch (row.source) {
         case Source::WindowsFolder:
-            path = callWithBuffer([](wchar_t* b, DWORD n) { return ::GetWindowsDirectoryW(b, n); });
+            path = callWithGrowingBuffer(
+                [](wchar_t* b, DWORD n) { return ::GetWindowsDirectoryW(b, n); });
             break;
         case Source::SystemWindowsFolder:
-            path = callWithBuffer(
+            path = callWithGrowingBuffer(
                 [](wchar_t* b, DWORD n) { return ::GetSystemWindowsDirectoryW(b, n); });
             break;
         case Source::Environment:
-            path = callWithBuffer(
+            path = callWithGrowingBuffer(
                 [&](wchar_t* b, DWORD n) { return ::GetEnvironmentVariableW(row.name, b, n); });
             break;
         case Source::Csidl:
@@ -169,7 +117,7 @@ std::wstring lookUp(const Row& row) {
             break;
         }
         case Source::OwnFolder: {
-            path = callWithBuffer([](wchar_t* b, DWORD n) {
+            path = callWithGrowingBuffer([](wchar_t* b, DWORD n) {
                 const DWORD length = ::GetModuleFileNameW(nullptr, b, n);
                 return length == n ? n + 1 : length;  // cut: ask for more room
             });
@@ -179,7 +127,7 @@ std::wstring lookUp(const Row& row) {
         }
     }
     // A folder too short to be real would protect a whole drive as its "ancestors": leave it out.
-    return path.size() < 3 ? std::wstring() : normalized(path);
+    return path.size() < 3 ? std::wstring() : normalizedPath(path);
 }
 
 // Looked up once: these folders do not move while we run.
@@ -199,11 +147,11 @@ bool isProtectedNormalized(const std::wstring& path, GuardUse use) {
     const auto& locations = protectedLocations();
     bool inShortcutFolder = false;
     for (const Location& location : locations)
-        if (location.holdsShortcuts && isInside(path, location.path)) inShortcutFolder = true;
+        if (location.holdsShortcuts && isInsideFolder(path, location.path)) inShortcutFolder = true;
     for (const Location& location : locations) {
-        if (equalIgnoringAsciiCase(path, location.path) || isInside(location.path, path))
+        if (equalIgnoringAsciiCase(path, location.path) || isInsideFolder(location.path, path))
             return true;
-        if (location.reach == Reach::Itself || !isInside(path, location.path)) continue;
+        if (location.reach == Reach::Itself || !isInsideFolder(path, location.path)) continue;
         if (location.reach == Reach::InsideButShortcutGroups && use == GuardUse::WalkRoot &&
             inShortcutFolder)
             continue;
@@ -245,11 +193,11 @@ bool refuse(bool isProtected, const std::wstring& location) {
 }  // namespace
 
 bool isProtectedFolder(const std::wstring& folder, GuardUse use) {
-    const std::wstring path = normalized(folder);
+    const std::wstring path = normalizedPath(folder);
     if (path.empty()) return false;
     if (isProtectedNormalized(path, use)) return true;
     // Through a link or a short name an innocent-looking path can name a system folder.
-    const std::wstring final = normalized(finalPathOf(path));
+    const std::wstring final = normalizedPath(finalPathOf(path));
     return !final.empty() && !equalIgnoringAsciiCase(final, path) &&
            isProtectedNormalized(final, use);
 }
@@ -264,14 +212,14 @@ bool isProtectedRegistryPath(const std::wstring& path) {
 }
 
 bool isProtectedExecutable(const std::wstring& path) {
-    const std::wstring executable = normalized(path);
+    const std::wstring executable = normalizedPath(path);
     if (executable.empty()) return false;
     for (const Row& row : kProtected) {
         if (row.source != Source::WindowsFolder && row.source != Source::SystemWindowsFolder)
             continue;
         const std::wstring windows = lookUp(row);
         if (!windows.empty() &&
-            (equalIgnoringAsciiCase(executable, windows) || isInside(executable, windows)))
+            (equalIgnoringAsciiCase(executable, windows) || isInsideFolder(executable, windows)))
             return true;
     }
     return false;

@@ -213,6 +213,8 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
     const std::wstring source = scratch / L"Old";
     ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
     ASSERT_TRUE(writeFile(source + L"\\client.exe", "x"));
+    ASSERT_TRUE(::CreateDirectoryW((source + L"\\sub").c_str(), nullptr));
+    ASSERT_TRUE(writeFile(source + L"\\sub\\keep.txt", "x"));
     registerWith(tendril, product, source);
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
@@ -228,6 +230,11 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
          L""},
         {"a protected destination", std::wstring(windows) + L"\\Client", L""},
         {"a protected registry path", scratch / L"New", L"SOFTWARE\\Microsoft\\Windows"},
+        // Clearing any of these before the move would delete the installation itself.
+        {"a destination holding the installation", scratch.path(), L""},
+        {"a destination inside the installation", source + L"\\sub", L""},
+        {"the installation written with a slash", scratch.path() + L"/Old", L""},
+        {"the installation with a trailing dot", source + L".", L""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -235,6 +242,7 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
         if (!c.newRegPath.empty()) Request::setText(request.record.regPath, c.newRegPath);
         EXPECT_EQ(errorOf(product.run(tendril, request)), InstallFolderUnavailable);
         EXPECT_TRUE(exists(source + L"\\client.exe"));
+        EXPECT_TRUE(exists(source + L"\\sub\\keep.txt"));
         EXPECT_EQ(product.slots()[0], source);
         EXPECT_TRUE(keyExists(product.uninstallKey(0)));
         EXPECT_TRUE(exists(product.startMenuShortcut(product.iconName, 0)));
