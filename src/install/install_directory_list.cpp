@@ -1,5 +1,6 @@
 #include "install/install_directory_list.h"
 
+#include "filetree/protected_locations.h"
 #include "install/install_path.h"
 #include "log/format.h"
 
@@ -23,6 +24,9 @@ void InstallDirectoryList::open(const std::wstring& registryPath, HKEY root) {
     registryPath_ = registryPath;
     key_.close();
     opened_ = false;
+    // The records of a system key are no records of ours: never read (a load rewrites unusable
+    // values) nor written.
+    if (!registryPath_.empty() && refuseProtectedRegistryPath(registryPath_)) registryPath_.clear();
     if (registryPath_.empty()) return;
     RegistryKeyResult result = openRegistryKeyLegacy(root_, registryPath_.c_str());
     if (result.status != ERROR_SUCCESS) return;

@@ -29,7 +29,8 @@ public:
     InstallDirectoryList& operator=(const InstallDirectoryList&) = delete;
 
     // Remembers root and path and drops a held key; when path is not empty, opens root\path with
-    // the legacy open (nothing is created). Success shows only in opened().
+    // the legacy open (nothing is created). Success shows only in opened(). A protected registry
+    // path (protected_locations.h) is refused and logged: the list then reads and writes nothing.
     void open(const std::wstring& registryPath, HKEY root = HKEY_LOCAL_MACHINE);
     bool opened() const { return opened_; }
 

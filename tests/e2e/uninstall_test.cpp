@@ -312,6 +312,21 @@ TEST(UninstallClient, ProtectedLocationsAreRefused) {
     EXPECT_TRUE(keyExists(product.uninstallKey(0)));
     EXPECT_TRUE(exists(inProfile + L"\\letter.txt"));
     removeTree(inProfile);
+
+    // A system key's "Install" is no record of ours: looking for the folder there must not
+    // rewrite its values.
+    const std::wstring systemKey = L"SOFTWARE\\Microsoft\\" + uniqueName(L"records");
+    ASSERT_EQ(::RegCreateKeyW(HKEY_LOCAL_MACHINE, (systemKey + L"\\Install").c_str(), &key), 0);
+    ::RegCloseKey(key);
+    ScratchFolder folder(L"client");
+    launch::Request request = product.request(UninstallClient, folder.path());
+    launch::Request::setText(request.record.regPath, systemKey);
+    EXPECT_TRUE(product.run(tendril, request).result.has_value());
+    EXPECT_TRUE(valuesOf(systemKey + L"\\Install").empty());
+    EXPECT_NE(tendril.log().find("Refused protected location: " + narrow(systemKey)),
+              std::string::npos);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, systemKey.c_str());
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, systemKey.c_str());
 }
 
 }  // namespace
