@@ -81,7 +81,9 @@ bool recordFolder(InstallDirectoryList& list, const std::wstring& folder) {
         slots[empty] = folder;
     }
     list.store();
-    return list.indexOf(folder) != -1;
+    // Without a client key the list keeps the slot we just set in memory: only a key that
+    // exists can hold the record.
+    return list.opened() && list.indexOf(folder) != -1;
 }
 
 }  // namespace

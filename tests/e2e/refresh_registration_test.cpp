@@ -195,5 +195,17 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
     for (int i = 0; i < 50 && exists(link); ++i) ::Sleep(20);
 }
 
+// The records live below the client key: when that key cannot be created, the folder is not
+// recorded, whatever the list still holds in memory.
+TEST(RefreshRegistration, AClientKeyThatCannotBeCreatedRecordsNothing) {
+    TendrilCopy tendril;
+    TestProduct product;
+    ScratchFolder scratch(L"nokey");
+    launch::Request request = product.request(RefreshRegistration, scratch / L"client");
+    // Longer than a key name may be.
+    launch::Request::setText(request.record.regPath, L"T\\" + std::wstring(257, L'k'));
+    expectSequence(product.run(tendril, request), InstallRecordNotStored);
+}
+
 }  // namespace
 }  // namespace tendril::test
