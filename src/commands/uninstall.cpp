@@ -89,8 +89,10 @@ bool uninstallClient() {
     list.open(regPath);
     const int slot = list.indexOf(folder);
     if (slot == -1) return false;
+    const std::wstring iconName = fieldText(assistantRequest.iconName);
+    // An icon name that names no file names no shortcut, whatever the slot's number adds.
     const std::wstring mainShortcut =
-        makeInstallName(fieldText(assistantRequest.iconName), false, slot);
+        isPlainName(iconName) ? makeInstallName(iconName, false, slot) : std::wstring();
     notifyProgress(0);
     const std::wstring keyPath =
         std::wstring(kUninstallRoot) + L"\\" + longName + L" " + std::to_wstring(slot);

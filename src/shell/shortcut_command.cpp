@@ -4,6 +4,7 @@
 #include "install/install_naming.h"
 #include "launcher_link/process_state.h"
 #include "shell/shortcut_creation.h"
+#include "shell/shortcut_location.h"
 #include "shell/shortcut_removal.h"
 
 #include <shlobj.h>
@@ -40,6 +41,8 @@ bool applyShortcuts() {
     for (std::size_t i = 0; i < count; ++i) {
         const RequestEntry& entry = entryList[i];
         const std::wstring baseName = fieldText(entry.name);
+        // The slot's number must not make a name that names nothing ("." or "..") acceptable.
+        if (!isShortcutName(baseName)) continue;
         const std::wstring name = makeInstallName(baseName, false, slot);
         const std::wstring target = installFolder + L"\\" + fieldText(entry.path);
         const bool create = entry.create != 0;

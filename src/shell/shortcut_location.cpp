@@ -1,6 +1,7 @@
 #include "shell/shortcut_location.h"
 
 #include "filetree/entry_handle.h"
+#include "filetree/path_guard.h"
 
 #include <shlobj.h>
 #include <windows.h>
@@ -19,10 +20,7 @@ bool equalIgnoringCase(const wchar_t* a, std::size_t aLength, const wchar_t* b,
 
 }  // namespace
 
-bool isShortcutName(const std::wstring& name) {
-    if (name.empty() || name == L"." || name == L"..") return false;
-    return name.find_first_of(L"\\/:") == std::wstring::npos;
-}
+bool isShortcutName(const std::wstring& name) { return isPlainName(name); }
 
 std::wstring resolvedFullPath(const std::wstring& path) {
     if (path.empty()) return std::wstring();

@@ -10,8 +10,8 @@
 
 namespace tendril {
 
-// True for a name that names a shortcut file inside its folder: not empty, not "." or "..", and
-// holding no "\", "/" or ":". Any other name names no shortcut at all.
+// True for a name that names a shortcut file inside its folder: a plain name (isPlainName: not
+// empty, not made only of dots and spaces, no "\", "/" or ":"). Any other name names no shortcut.
 bool isShortcutName(const std::wstring& name);
 
 // The folder that holds the shortcuts of one special folder and program group.

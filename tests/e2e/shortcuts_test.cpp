@@ -181,6 +181,17 @@ TEST_F(ApplyShortcutsTest, NamesAndGroupsThatClimbOutCreateNothing) {
             EXPECT_EQ(entry.find(names.name()), std::wstring::npos)
                 << narrowPath(folder) << " holds " << narrowPath(entry);
     EXPECT_EQ(folderNames(startup), startupBefore);
+
+    // In slot 1 a name gets " (2)": the number must not make a name that names nothing usable.
+    recordInstallation(key.path(), 1, install.path());
+    Request numbered = request(true, true, true);
+    numbered.entries = {Request::entry(L".", L"bin\\app.exe", true),
+                        Request::entry(L"..", L"bin\\app.exe", true),
+                        Request::entry(L"...", L"bin\\app.exe", true)};
+    expectFinishedCleanly(run(numbered));
+    for (const std::wstring& folder : {names.startMenu(), names.programs() + L"\\" + names.name()})
+        for (const wchar_t* name : {L". (2).lnk", L".. (2).lnk", L"... (2).lnk"})
+            EXPECT_FALSE(exists(folder + L"\\" + name)) << narrowPath(folder + L"\\" + name);
 }
 
 }  // namespace

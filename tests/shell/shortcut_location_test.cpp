@@ -10,10 +10,10 @@ namespace tendril::test {
 namespace {
 
 TEST(ShortcutLocation, OnlyPlainNamesNameAShortcut) {
-    for (const wchar_t* name : {L"App", L"App (2)", L"Uninstall App", L"...", L"a.b", L" x"})
+    for (const wchar_t* name : {L"App", L"App (2)", L"Uninstall App", L"a.b", L" x", L"..x"})
         EXPECT_TRUE(isShortcutName(name)) << narrowPath(name);
-    for (const wchar_t* name : {L"", L".", L"..", L"..\\x", L"..\\..\\x", L"a\\b", L"a/b", L"/x",
-                                L"C:x", L"x:stream", L"\\\\server\\share\\x"})
+    for (const wchar_t* name : {L"", L".", L"..", L"...", L". .", L"..\\x", L"..\\..\\x", L"a\\b",
+                                L"a/b", L"/x", L"C:x", L"x:stream", L"\\\\server\\share\\x"})
         EXPECT_FALSE(isShortcutName(name)) << narrowPath(name);
 }
 
