@@ -1,8 +1,9 @@
-// Faults from end to end: files an uninstall cannot delete and cancels at random points of a
-// long uninstall. Times are measured from Tendril's own messages where they can be, so that its
-// start-up on a busy machine does not count.
+// Faults from end to end: files an uninstall cannot delete, a launcher that dies while Tendril
+// works, and cancels at random points of a long uninstall. Times are measured from Tendril's
+// own messages where they can be, so that its start-up on a busy machine does not count.
 #include "e2e_support.h"
 #include "product_fixture.h"
+#include "support/msu_association.h"
 #include "support/security_traces.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
+#include <sstream>
 
 namespace tendril::test {
 namespace {
@@ -75,6 +78,12 @@ double commandSpanMs(const std::vector<ReceivedMessage>& messages, std::int32_t 
         status.back().wParam != command)
         return -1;
     return status.back().atMs - status.front().atMs;
+}
+
+bool endsWithPipeClosed(const std::string& log) {
+    const std::string last = "Pipe closed\r\n";
+    return log.size() >= last.size() &&
+           log.compare(log.size() - last.size(), last.size(), last) == 0;
 }
 
 // A tree of folders and files below root, with the client's executable at its top. fill() makes
@@ -198,6 +207,231 @@ TEST(Faults, UndeletableFilesStayAndTheUninstallStillSucceedsInBoundedTime) {
 
     for (const Entry& e : entries)
         ::SetFileAttributesW((locked + L"\\" + e.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// What a launcher that dies in the middle of a command leaves to be seen.
+struct Death {
+    DWORD launcherExit = 0;               // 3: it ended as planned
+    bool tendrilRunningAtDeath = false;   // the command had not ended when the launcher went
+    std::vector<DWORD> watchCandidates;   // Tendril's threads at the death, new since the request
+    bool watchEndedWhileRunning = false;  // every candidate ended before Tendril did
+    double watchEndMs = -1;               // from the death to that
+    bool exited = false;
+    DWORD exitCode = 0;
+    double exitMs = -1;  // from the death to Tendril's exit
+};
+
+std::vector<DWORD> idsOf(const std::string& line) {
+    std::vector<DWORD> ids;
+    std::istringstream in(line);
+    for (unsigned long id; in >> id;) ids.push_back(static_cast<DWORD>(id));
+    return ids;
+}
+
+std::vector<std::string> reportLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    const std::string text = readFile(path);
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// Runs request through e2e_dying_launcher, which ends itself at the first progress message of
+// dieAt percent or more (-1: right after the request). atDeath runs once the launcher is gone.
+Death runWithDyingLauncher(
+    const TendrilCopy& tendril, const Request& request, int dieAt,
+    const std::function<void()>& atDeath = [] {}) {
+    Death death;
+    ScratchFolder work(L"dying");
+    const std::wstring requestFile = work / L"request.bin", report = work / L"report.txt";
+    if (!writeFile(requestFile, request.serialize())) {
+        ADD_FAILURE() << "cannot write the request";
+        return death;
+    }
+    const std::wstring parameters = L"\"" + tendril.path() + L"\" \"" + requestFile + L"\" \"" +
+                                    report + L"\" " + std::to_wstring(dieAt);
+    launch::Handle launcher = launch::startTendril(buildPath(E2E_DYING_LAUNCHER_EXE), parameters,
+                                                   launch::StartMethod::CreateProcess);
+    if (!launcher) {
+        ADD_FAILURE() << "cannot start the launcher: " << ::GetLastError();
+        return death;
+    }
+    // The first line comes before the request is written: Tendril cannot have ended yet.
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3000 && lines.empty(); ++i) {
+        lines = reportLines(report);
+        if (lines.empty() && ::WaitForSingleObject(launcher.get(), 20) == WAIT_OBJECT_0) break;
+    }
+    const std::vector<DWORD> first = lines.empty() ? std::vector<DWORD>() : idsOf(lines[0]);
+    launch::Handle process;
+    if (!first.empty())
+        process = launch::Handle(
+            ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, first[0]));
+    const bool launcherEnded = ::WaitForSingleObject(launcher.get(), 60000) == WAIT_OBJECT_0;
+    const ULONGLONG died = ::GetTickCount64();
+    ::GetExitCodeProcess(launcher.get(), &death.launcherExit);
+    if (!process || !launcherEnded) {
+        ADD_FAILURE() << "the launcher did not hand the request over and die (exit "
+                      << death.launcherExit << ")";
+        return death;
+    }
+    death.tendrilRunningAtDeath = ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+    lines = reportLines(report);
+    if (lines.size() == 2) {
+        const std::vector<DWORD> before(first.begin() + 1, first.end());
+        for (DWORD id : idsOf(lines[1]))
+            if (!contains(before, id)) death.watchCandidates.push_back(id);
+    }
+    atDeath();
+    auto running = [&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; };
+    if (!death.watchCandidates.empty()) {
+        for (;;) {
+            const std::vector<DWORD> now = threadsOf(first[0]);
+            const bool allGone =
+                std::none_of(death.watchCandidates.begin(), death.watchCandidates.end(),
+                             [&](DWORD id) { return contains(now, id); });
+            if (!running()) break;
+            if (allGone) {
+                death.watchEndedWhileRunning = true;
+                death.watchEndMs = static_cast<double>(::GetTickCount64() - died);
+                break;
+            }
+            ::Sleep(2);
+        }
+    }
+    death.exited = ::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0;
+    death.exitMs = static_cast<double>(::GetTickCount64() - died);
+    ::GetExitCodeProcess(process.get(), &death.exitCode);
+    return death;
+}
+
+// What every command shows once its launcher died: Tendril went on without it, closed the pipe
+// and exited. The watch thread leaves no log line of its own; "Pipe closed" without the line of
+// a watch that could not be stopped shows it had ended by then, and where the threads new since
+// the request can be told apart, they are seen to end while the command still runs.
+void expectTendrilEndedOnItsOwn(const Death& death, const TendrilCopy& tendril, bool watchSeen) {
+    std::printf(
+        "  watch threads %zu, ended %.0f ms after the launcher; Tendril exited after %.0f ms\n",
+        death.watchCandidates.size(), death.watchEndMs, death.exitMs);
+    EXPECT_EQ(death.launcherExit, 3u) << "the launcher did not die as planned";
+    EXPECT_TRUE(death.tendrilRunningAtDeath) << "the command ended before the launcher died";
+    EXPECT_TRUE(death.exited) << "Tendril did not exit within 60 s of the launcher";
+    EXPECT_EQ(death.exitCode, 0u);
+    const std::string log = tendril.log();
+    EXPECT_TRUE(endsWithPipeClosed(log)) << log;
+    EXPECT_EQ(log.find("Pipe watch not stopped"), std::string::npos) << log;
+    if (watchSeen) {
+        EXPECT_EQ(death.watchCandidates.size(), 1u)
+            << "the watch is the one thread the request adds";
+        EXPECT_TRUE(death.watchEndedWhileRunning)
+            << "the watch thread should end once the pipe is broken, not with the process";
+    }
+}
+
+TEST(LauncherDies, DuringAnUninstallTheTreeIsStillRemoved) {
+    TendrilCopy tendril;
+    TestProduct product;
+    ScratchFolder scratch(L"dyun");
+    const FileTree tree(scratch / L"install", 4, 4, 40);
+    ASSERT_TRUE(tree.fill());
+    recordInstallations(product, {tree.root});
+    bool treeThere = false;
+    const Death death = runWithDyingLauncher(tendril, product.request(UninstallClient, tree.root),
+                                             60, [&] { treeThere = tree.filesLeft() > 0; });
+    expectTendrilEndedOnItsOwn(death, tendril, true);
+    EXPECT_TRUE(treeThere) << "the delete walk had ended before the launcher died";
+    EXPECT_FALSE(exists(tree.root));
+    EXPECT_EQ(product.slots()[0], L"");
+    EXPECT_FALSE(keyExists(product.uninstallKey(0)));
+}
+
+// The launcher dies after the first failed attempt; the folder is let go once it has gone, and a
+// later attempt moves it.
+TEST(LauncherDies, DuringARenameTheMoveAndTheRegistrationGoOn) {
+    TendrilCopy tendril;
+    TestProduct product;
+    ScratchFolder scratch(L"dyren");
+    const std::wstring source = scratch / L"Old", destination = scratch / L"New";
+    ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+    ASSERT_TRUE(writeFile(source + L"\\client.exe", "x"));
+    recordInstallations(product, {source});
+    launch::Handle held = holdWithoutDeleteSharing(source);
+    ASSERT_TRUE(held);
+    Request request = product.request(SetLongName, source);
+    Request::setText(request.record.argument, L"\"" + destination + L"\" \"short\" \"" +
+                                                  product.longName + L"\" \"" + product.regPath +
+                                                  L"\" \"" + product.iconName + L"\"");
+    bool stillHere = false;
+    const Death death = runWithDyingLauncher(tendril, request, 11, [&] {
+        stillHere = exists(source + L"\\client.exe") && !exists(destination);
+        held.reset();
+    });
+    expectTendrilEndedOnItsOwn(death, tendril, true);
+    EXPECT_TRUE(stillHere) << "the folder moved before the launcher died";
+    EXPECT_TRUE(exists(destination + L"\\client.exe"));
+    EXPECT_FALSE(exists(source));
+    EXPECT_EQ(product.slots()[0], destination);
+    EXPECT_EQ(dataOf(valuesOf(product.uninstallKey(0)), L"InstallLocation"), destination);
+    const std::string log = tendril.log();
+    EXPECT_NE(log.find("\" result ok\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("SetLongName - end\r\n"), std::string::npos) << log;
+}
+
+// Commands 1 and 4 walk the tree to secure it; every entry starts without Everyone's access.
+TEST(LauncherDies, DuringARegistrationOrAGrantTheTreeIsStillSecured) {
+    const struct {
+        const char* what;
+        std::int32_t command;
+        int dieAt;  // command 4 sends no progress: its launcher dies right after the request
+    } cases[] = {{"registration", RefreshRegistration, 5}, {"grant", GrantUsersAccess, -1}};
+    ScratchFolder scratch(L"dygrant");
+    const FileTree tree(scratch / L"install", 5, 4, 50);
+    ASSERT_TRUE(tree.fill());
+    std::vector<std::wstring> entries = tree.folders;
+    entries.insert(entries.end(), tree.files.begin(), tree.files.end());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::printf("%s:\n", c.what);
+        TendrilCopy tendril;
+        TestProduct product;
+        for (const std::wstring& entry : entries) ASSERT_TRUE(denyOthersOn(entry));
+        const Death death =
+            runWithDyingLauncher(tendril, product.request(c.command, tree.root), c.dieAt);
+        // Command 4's launcher may die before Tendril has even read the request: no thread of
+        // the request to follow then.
+        expectTendrilEndedOnItsOwn(death, tendril, c.dieAt >= 0);
+        const std::size_t secured = static_cast<std::size_t>(
+            std::count_if(entries.begin(), entries.end(), everyoneCanRead));
+        EXPECT_EQ(secured, entries.size());
+        if (c.command == RefreshRegistration) {
+            EXPECT_EQ(product.slots()[0], tree.root);
+            EXPECT_TRUE(keyExists(product.uninstallKey(0)));
+            EXPECT_TRUE(exists(product.startMenuShortcut(product.iconName, 0)));
+        }
+    }
+}
+
+// The update runs for 1.5 s after the launcher has gone; Tendril still waits for it, logs its
+// exit code and deletes the package.
+TEST(LauncherDies, DuringARuntimeUpdateTheWaitGoesOn) {
+    MsuAssociation association{buildPath(E2E_UPDATE_PACKAGE_EXE)};
+    ASSERT_TRUE(association.ok()) << "cannot register .msu";
+    TendrilCopy tendril;
+    const std::wstring package = tendril.folder() / L"KB2999226.msu";
+    ASSERT_TRUE(writeFile(package, "exit=0\r\nsleep=1500\r\n"));
+    Request request;
+    request.command = InstallRuntimeUpdate;
+    bool updateRunning = false;
+    const Death death = runWithDyingLauncher(tendril, request, 0,
+                                             [&] { updateRunning = !exists(package + L".done"); });
+    // The update's own start adds threads to Tendril under Wine: only the log can tell.
+    expectTendrilEndedOnItsOwn(death, tendril, false);
+    EXPECT_TRUE(updateRunning) << "the update had ended before the launcher died";
+    EXPECT_TRUE(exists(package + L".done"));
+    EXPECT_FALSE(exists(package));
+    const std::string log = tendril.log();
+    EXPECT_NE(log.find("Process exit code: 0\r\nPipe closed\r\n"), std::string::npos) << log;
 }
 
 // One uninstall of the tree, cancelled at the first progress message of at percent or more.
