@@ -386,7 +386,7 @@ TEST(LauncherDies, DuringARegistrationOrAGrantTheTreeIsStillSecured) {
         const char* what;
         std::int32_t command;
         int dieAt;  // command 4 sends no progress: its launcher dies right after the request
-    } cases[] = {{"registration", RefreshRegistration, 5}, {"grant", GrantUsersAccess, -1}};
+    } cases[] = {{"registration", RefreshRegistration, 0}, {"grant", GrantUsersAccess, -1}};
     ScratchFolder scratch(L"dygrant");
     const FileTree tree(scratch / L"install", 5, 4, 50);
     ASSERT_TRUE(tree.fill());
