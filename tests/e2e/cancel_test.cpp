@@ -6,7 +6,6 @@
 #include "support/security_traces.h"
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 
@@ -15,21 +14,6 @@ namespace {
 
 using launch::ReceivedMessage;
 using launch::Request;
-
-std::vector<DWORD> threadsOf(DWORD processId) {
-    std::vector<DWORD> threads;
-    launch::Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
-         more = ::Thread32Next(snapshot.get(), &entry))
-        if (entry.th32OwnerProcessID == processId) threads.push_back(entry.th32ThreadID);
-    return threads;
-}
-
-bool contains(const std::vector<DWORD>& threads, DWORD id) {
-    return std::find(threads.begin(), threads.end(), id) != threads.end();
-}
 
 // A thread of the process that is not in known; 0 if there is none yet.
 DWORD newThreadOf(DWORD processId, const std::vector<DWORD>& known) {

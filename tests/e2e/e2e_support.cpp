@@ -1,6 +1,9 @@
 #include "e2e_support.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
 
 #include <sstream>
 
@@ -28,7 +31,8 @@ std::vector<launch::ReceivedMessage> messagesOf(const std::vector<launch::Receiv
 
 std::string describe(const std::vector<launch::ReceivedMessage>& all) {
     std::ostringstream out;
-    for (const auto& m : all) out << "(" << m.message << ", " << m.wParam << ", " << m.lParam << ") ";
+    for (const auto& m : all)
+        out << "(" << m.message << ", " << m.wParam << ", " << m.lParam << ") ";
     return out.str();
 }
 
@@ -42,6 +46,21 @@ std::string narrow(const std::wstring& text) {
 std::string expectedLogHead(const std::wstring& pipeName, bool connected) {
     return std::string(31, '=') + " tendril started " + std::string(32, '=') + "\r\n" +
            "OpenPipe '" + narrow(pipeName) + "' - " + (connected ? "ok" : "fail") + "\r\n";
+}
+
+std::vector<DWORD> threadsOf(DWORD processId) {
+    std::vector<DWORD> threads;
+    launch::Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+         more = ::Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == processId) threads.push_back(entry.th32ThreadID);
+    return threads;
+}
+
+bool contains(const std::vector<DWORD>& threads, DWORD id) {
+    return std::find(threads.begin(), threads.end(), id) != threads.end();
 }
 
 }  // namespace tendril::test

@@ -41,4 +41,8 @@ std::string expectedLogHead(const std::wstring& pipeName, bool connected);
 
 std::string narrow(const std::wstring& text);
 
+// The ids of a process's threads, as a snapshot sees them now.
+std::vector<DWORD> threadsOf(DWORD processId);
+bool contains(const std::vector<DWORD>& threads, DWORD id);
+
 }  // namespace tendril::test

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 namespace tendril::test {
 namespace {
 
@@ -172,13 +174,32 @@ TEST(SetLongName, AMoveThatCannotHappenChangesNothing) {
         const ULONGLONG elapsed = ::GetTickCount64() - start;
         held.reset();
         EXPECT_EQ(errorOf(run), InstallFolderUnavailable);
+        const std::string log = tendril.log();
         if (holdSource) {
             EXPECT_GE(elapsed, 2400u) << "ten attempts 250 ms apart";
+            // Progress 10 goes out just before the first attempt: from there to the result is
+            // the ten attempts and their waits, without Tendril's start-up.
+            const auto status = messagesOf(run.messages, WM_ASSISTANT_STATUS);
+            ASSERT_GE(status.size(), 2u) << describe(run.messages);
+            EXPECT_EQ(status.front().lParam, 10) << describe(run.messages);
+            const double attempts = status.back().atMs - status.front().atMs;
+            EXPECT_GE(attempts, 2400.0);
+            EXPECT_LE(attempts, 4000.0) << "ten attempts take about 2.5 s";
+            EXPECT_NE(log.find("MoveFiles from \"" + narrow(source) + "\" to \"" +
+                               narrow(destination) + "\" result fail\r\n"),
+                      std::string::npos)
+                << log;
+            EXPECT_FALSE(exists(destination));
         }
+        const auto progress = progressOf(run.messages);
+        EXPECT_EQ(std::find(progress.begin(), progress.end(), 100), progress.end())
+            << describe(run.messages);
         EXPECT_TRUE(exists(source + L"\\client.exe"));
         EXPECT_EQ(product.slots()[0], source);
         EXPECT_EQ(valuesOf(product.uninstallKey(0)), valuesBefore);
-        EXPECT_EQ(tendril.log().find("SetLongName - end"), std::string::npos);
+        EXPECT_TRUE(exists(product.startMenuShortcut(product.iconName, 0)));
+        EXPECT_TRUE(exists(product.groupShortcut(product.iconName, 0)));
+        EXPECT_EQ(log.find("SetLongName - end"), std::string::npos);
     }
 }
 
