@@ -623,9 +623,13 @@ std::vector<Planned> plannedCases(const World& world, const Mode& mode) {
         for (std::size_t i = 0; i < use.values.size(); ++i) {
             if (!mode.thorough && (i + turn) % use.values.size() >= 3) continue;
             const Value& v = use.values[i];
-            // The grant sees a path with '/' or a trailing backslash as no folder at all before
-            // it asks whether the folder is protected: a refusal all the same.
-            const bool walkable = v.text.find(L'/') == std::wstring::npos && v.text.back() != L'\\';
+            // The grant sees a folder with '/', a trailing backslash or a "." or ".." step as no
+            // folder at all before it asks whether the folder is protected: a refusal all the
+            // same.
+            const bool walkable =
+                std::string(use.field) != "installFolder" ||
+                (v.text.find(L'/') == std::wstring::npos && v.text.back() != L'\\' &&
+                 v.text.find(L"\\.") == std::wstring::npos);
             const std::optional<std::int32_t> expected =
                 use.command == GrantUsersAccess && !walkable ? FolderNotFound : use.expected;
             list.emplace_back(std::string(use.field) + " " + v.label, use.command, setter(f, v),
@@ -834,6 +838,9 @@ std::string describe(const Case& c) {
     for (const LaterWrite& w : c.later) out << "; after " << w.delayMs << " ms " << hexOf(w.bytes);
     if (c.expectedCode) out << "; must end with code " << *c.expectedCode;
     if (!c.extraRecord.empty()) out << "; slot 1 records " << narrowText(c.extraRecord);
+    if (c.appList)
+        out << "; applist.dat of " << std::max<std::uint64_t>(c.appList->size(), c.appListSize)
+            << " bytes";
     out << "\n  replay: scripts/bad-input.sh --seed " << c.seed << " --case " << c.index;
     return out.str();
 }

@@ -40,6 +40,10 @@ struct Case {
     std::vector<LaterWrite> later;
     // A second install record of the work key (slot 1), for requests that must find theirs.
     std::wstring extraRecord;
+    // The client's "applist.dat", which its users may write after a grant: these bytes, then
+    // (when larger) zeros up to appListSize. Nothing: no such file.
+    std::optional<std::string> appList;
+    std::uint64_t appListSize = 0;
     // The one result code this case must end with, when the case decides it.
     std::optional<std::int32_t> expectedCode;
 };

@@ -93,7 +93,8 @@ TEST(BadInput, EveryRunEndsAsPromisedAndChangesNothingOutsideItsOwnFolderAndKey)
     std::uint64_t slowest = 0;
     for (std::uint64_t index = first; index < end; ++index) {
         const Case c = makeCase(world, mode, index);
-        ASSERT_TRUE(world.resetWork(c.extraRecord)) << "the work folder cannot be made";
+        ASSERT_TRUE(world.resetWork(c.extraRecord, c.appList, c.appListSize))
+            << "the work folder cannot be made";
         // The clean-up puts back what a run may add; after a failed case the state is read
         // afresh, so that one failure is reported once.
         if (rebaseline) protectedBefore = world.protectedState();

@@ -141,7 +141,11 @@ void describeKey(const std::wstring& path, std::wstring& out) {
 
 }  // namespace
 
-World::World() : token_(uniqueName(L"bi")), keyRoot_(L"SOFTWARE\\TendrilTest\\" + token_) {
+World::World()
+    : token_(uniqueName(L"bi")),
+      keyRoot_(L"SOFTWARE\\TendrilTest\\" + token_),
+      // A pipe name of its own, which no leftover process of another test can hold.
+      tendril_(L"tendril-" + token_ + L".exe") {
     const std::wstring s = sentinel();
     ::CreateDirectoryW(s.c_str(), nullptr);
     ::CreateDirectoryW((s + L"\\sub").c_str(), nullptr);
@@ -210,7 +214,8 @@ World::~World() {
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, keyRoot_.c_str());
 }
 
-bool World::resetWork(const std::wstring& extraRecord) {
+bool World::resetWork(const std::wstring& extraRecord, const std::optional<std::string>& appList,
+                      std::uint64_t appListSize) {
     removeShellTraces();
     removeTree(work());
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (keyRoot_ + L"\\work").c_str());
@@ -223,7 +228,26 @@ bool World::resetWork(const std::wstring& extraRecord) {
          writeFile(client() + L"\\data.txt", "client data");
     std::vector<std::pair<std::wstring, std::wstring>> records = {{L"Directory", client()}};
     if (!extraRecord.empty()) records.push_back({L"Directory1", extraRecord});
-    return ok && makeKey(workKey(), {}) && makeKey(workKey() + L"\\Install", records);
+    ok = ok && makeKey(workKey(), {}) && makeKey(workKey() + L"\\Install", records);
+    const std::wstring executable = client() + L"\\client.exe";
+    ok = ok && makeKey(std::wstring(kUninstallRoot) + L"\\" + token_ + L"Client 0",
+                       {{L"DisplayName", token_ + L"Client"},
+                        {L"UninstallString", L"\"" + executable + L"\" /uninstall \"" + links() +
+                                                 L"\\" + token_ + L"Play.lnk\""}});
+    if (ok && appList) {
+        const std::wstring path = client() + L"\\applist.dat";
+        ok = writeFile(path, *appList);
+        if (ok && appListSize > appList->size()) {
+            // A size the file does not really take: Wine makes it sparse.
+            UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+            LARGE_INTEGER end;
+            end.QuadPart = static_cast<LONGLONG>(appListSize);
+            ok = file && ::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) &&
+                 ::SetEndOfFile(file.get());
+        }
+    }
+    return ok;
 }
 
 void World::removeShellTraces() const {
@@ -285,14 +309,24 @@ std::map<std::string, std::string> World::protectedState() const {
         if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) ==
             ERROR_SUCCESS) {
             out = L"dacl=" + keyDaclText(path) + L"\n" + valuesText(key.get());
-            // Tendril writes the Uninstall entries: what it adds there is its own, what was
-            // there before must stay.
-            const bool uninstall = path == kUninstallRoot;
-            for (const std::wstring& subkey : subkeysOf(key.get()))
-                if (!holds(subkey, token_) &&
-                    (!uninstall || std::binary_search(initialUninstallEntries_.begin(),
-                                                      initialUninstallEntries_.end(), subkey)))
-                    out += L"  key " + subkey + L"\n";
+            if (path == kUninstallRoot) {
+                // Tendril writes the Uninstall entries: what it adds there is its own, what was
+                // there before must stay.
+                for (const std::wstring& subkey : subkeysOf(key.get()))
+                    if (std::binary_search(initialUninstallEntries_.begin(),
+                                           initialUninstallEntries_.end(), subkey))
+                        out += L"  key " + subkey + L"\n";
+            } else {
+                // A key created or deleted below changes the count and the time of last write:
+                // far cheaper than listing the thousands of keys below SOFTWARE\Classes.
+                DWORD subkeys = 0;
+                FILETIME written{};
+                ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, &written);
+                out += L"  keys " + std::to_wstring(subkeys) + L" written " +
+                       std::to_wstring(written.dwHighDateTime) + L":" +
+                       std::to_wstring(written.dwLowDateTime) + L"\n";
+            }
         } else {
             out = L"<missing>";
         }

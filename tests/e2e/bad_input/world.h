@@ -6,7 +6,9 @@
 
 #include "e2e_support.h"
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,10 @@ public:
     // Puts the work folder and key back: client.exe, sub\editor.exe, data.txt, an empty links
     // folder, and the records with the client in slot 0 and extraRecord (when not empty) in
     // slot 1. Removes every shortcut, group and Uninstall entry an earlier run made.
-    bool resetWork(const std::wstring& extraRecord);
+    // The client's Uninstall entry (slot 0) names links\<token>Play.lnk as its shortcut, and
+    // appList, when given, becomes its "applist.dat" (zeros after the bytes up to appListSize).
+    bool resetWork(const std::wstring& extraRecord, const std::optional<std::string>& appList = {},
+                   std::uint64_t appListSize = 0);
     void removeShellTraces() const;
 
     // The sentinel folder and key, byte for byte, with their access lists.
