@@ -638,7 +638,36 @@ std::vector<Planned> plannedCases(const World& world, const Mode& mode) {
         turn += 3;
     }
 
-    // 7. Cancel written at once, later, in pieces, after other values, and garbage.
+    // 7. The client's applist.dat as its users may leave it: records whose names climb out or
+    // are no names, a size that is no whole number of records, and a size far beyond memory.
+    auto appListOf = [](const std::vector<Value>& names, const std::wstring& path) {
+        std::string bytes;
+        for (const Value& name : names) {
+            Request r;
+            r.entries.push_back(Request::entry(L"", path, true));
+            setField(r, field("entry.name"), 0, name);
+            bytes.append(reinterpret_cast<const char*>(&r.entries[0]), 652);
+        }
+        return bytes;
+    };
+    const std::vector<Value> appNames = nameValues(world, 65);
+    for (const Value& name : appNames)
+        list.push_back(
+            {"applist.dat record named " + name.label, UninstallClient, nothing,
+             [bytes = appListOf({name}, L"client.exe")](Case& c) { c.appList = bytes; }});
+    list.push_back({"applist.dat of every name", UninstallClient, nothing,
+                    [bytes = appListOf(appNames, L"..\\..\\sentinel\\file.txt")](Case& c) {
+                        c.appList = bytes;
+                    }});
+    list.push_back({"applist.dat of 653 bytes", UninstallClient, nothing,
+                    [](Case& c) { c.appList = std::string(653, 'a'); }});
+    list.push_back(
+        {"applist.dat of 50 million records, all zero", UninstallClient, nothing, [](Case& c) {
+             c.appList = std::string();
+             c.appListSize = 652ull * 50000000ull;
+         }});
+
+    // 8. Cancel written at once, later, in pieces, after other values, and garbage.
     const std::pair<const char*, std::vector<LaterWrite>> cancels[] = {
         {"cancel at once", cancelInPieces({4}, 0)},
         {"cancel after 30 ms", cancelInPieces({4}, 30)},
@@ -720,6 +749,25 @@ Case randomCase(const World& world, Case c, Random& random) {
                 what << " record byte " << at << " = " << byteEdits.back().second;
             }
         }
+    }
+    if ((command == UninstallClient || command == RefreshRegistration) && random() % 4 == 0) {
+        const std::vector<Value> names = nameValues(world, 65);
+        std::vector<Value> picked;
+        const std::size_t records = random() % 4;
+        for (std::size_t i = 0; i < records; ++i) picked.push_back(names[random() % names.size()]);
+        std::string bytes;
+        for (const Value& name : picked) {
+            Request r;
+            r.entries.push_back(Request::entry(L"", L"client.exe", true));
+            setField(r, field("entry.name"), 0, name);
+            bytes.append(reinterpret_cast<const char*>(&r.entries[0]), 652);
+            what << " applist.dat record " << name.label;
+        }
+        if (random() % 5 == 0) {
+            bytes.resize(random() % (bytes.size() + 700));
+            what << " applist.dat cut to " << bytes.size() << " bytes";
+        }
+        c.appList = bytes;
     }
     c.request = request.serialize();
     if (command == InstallRuntimeUpdate && random() % 2 == 0) {
