@@ -3,12 +3,13 @@
 // Every run must end with the result or error message the protocol promises, within its time,
 // and must change nothing outside the test's own work folder and key.
 //
-//   test_bad_input.exe                        the enumerated cases and 40 random ones, seed 13
+//   test_bad_input.exe                        the enumerated cases and 20 random ones, seed 13
 //   test_bad_input.exe --long [--seed N] [--cases N]
 //                                             every value of every field, then N random cases
 //                                             (default 2000) with the seed printed
 //   test_bad_input.exe [--long] --seed N --case I
 //                                             case I of seed N alone, as a failure prints it
+//   test_bad_input.exe [--long] --list        the cases, described, without running them
 #include "bad_case.h"
 #include "oracle.h"
 #include "session.h"
@@ -28,13 +29,14 @@
 namespace tendril::test::bad_input {
 namespace {
 
-constexpr std::uint64_t kDefaultRandomCases = 40;
+constexpr std::uint64_t kDefaultRandomCases = 20;
 constexpr std::uint64_t kLongRandomCases = 2000;
 
 struct Options {
     Mode mode;
     std::optional<std::uint64_t> randomCases;
     std::optional<std::uint64_t> only;
+    bool list = false;  // print the cases instead of running them
 };
 Options options;
 
@@ -93,6 +95,10 @@ TEST(BadInput, EveryRunEndsAsPromisedAndChangesNothingOutsideItsOwnFolderAndKey)
     std::uint64_t slowest = 0;
     for (std::uint64_t index = first; index < end; ++index) {
         const Case c = makeCase(world, mode, index);
+        if (options.list) {
+            std::printf("%s\n", describe(c).c_str());
+            continue;
+        }
         ASSERT_TRUE(world.resetWork(c.extraRecord, c.appList, c.appListSize))
             << "the work folder cannot be made";
         // The clean-up puts back what a run may add; after a failed case the state is read
@@ -163,7 +169,9 @@ bool parseOptions(int& argc, char** argv) {
             std::fprintf(stderr, "%s needs a number\n", argument.c_str());
             return false;
         }
-        if (argument == "--long") {
+        if (argument == "--list") {
+            options.list = true;
+        } else if (argument == "--long") {
             options.mode.thorough = true;
         } else if (argument == "--seed") {
             options.mode.seed = value;
