@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace tendril {
 
 namespace {
@@ -44,7 +46,8 @@ bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list) {
     }
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file.get(), &size)) return false;
-    if (size.QuadPart % sizeof(AppListRecord) != 0) {
+    if (size.QuadPart % sizeof(AppListRecord) != 0 ||
+        static_cast<std::uint64_t>(size.QuadPart) > kMaxAppListRecords * sizeof(AppListRecord)) {
         deleteThroughHandle(file.get());
         return false;
     }

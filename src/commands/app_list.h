@@ -20,9 +20,14 @@ static_assert(offsetof(AppListRecord, path) == offsetof(RequestEntry, path));
 
 inline constexpr wchar_t kAppListFileName[] = L"applist.dat";
 
+// More records than any launcher installs applications in one folder. Users may grow the file to
+// any size after a grant; a list beyond this is not read into memory.
+inline constexpr std::size_t kMaxAppListRecords = 65536;
+
 // Reads folder\applist.dat into list. A missing file is an empty list (true). A file whose size
-// is not a whole number of records is corrupt: it loses its read-only attribute and is deleted,
-// and the result is false with list untouched; so is a file that exists but cannot be opened.
+// is not a whole number of records, or that holds more than kMaxAppListRecords, is corrupt: it
+// loses its read-only attribute and is deleted, and the result is false with list untouched; so
+// is a file that exists but cannot be opened.
 // After a grant Users may replace the file: one that is a link or has a second name elsewhere is
 // read as an empty list and left alone (true), so that nothing is read or deleted through it.
 bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list);
