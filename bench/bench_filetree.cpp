@@ -1,9 +1,10 @@
-// Times deleteTreeContents and setTreeSecurity on a tree of folders x files against bare
-// FindFirstFileW loops on an identical tree, in the same run, alternating which goes first: the
-// delete against a plain DeleteFileW / RemoveDirectoryW loop, the secure against a loop making the
-// calls a safe secure needs (open the entry as itself, second-name check of a file, access list
-// through the handle, close). Prints every round and the medians.
-#include "common/unique_handle.h"
+// Times deleteTreeContents and setTreeSecurity on a tree of folders x files against bare loops
+// on identical trees, in the same run, taking turns at which goes first: the secure against a
+// loop making the calls a safe secure needs (open the entry as itself, second-name check of a
+// file, access list through the handle, close); the delete against the plain FindFirstFileW /
+// DeleteFileW loop and against a loop making the calls a safe delete needs (the same, with the
+// file id checked where the secure checks the names). Prints every round and the medians.
+#include "bare_loops.h"
 #include "filetree/tree_walks.h"
 #include "filetree/users_descriptor.h"
 #include "launcher_link/process_state.h"
@@ -22,103 +23,17 @@
 namespace {
 
 using namespace tendril;
+using bench::median;
+using bench::nowMs;
 
-double nowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
+using Loop = void (*)(const std::wstring& root);
 
-bool makeFolder(const std::wstring& folder, int files) {
-    if (!::CreateDirectoryW(folder.c_str(), nullptr)) return false;
-    wchar_t name[64];
-    for (int i = 0; i < files; ++i) {
-        swprintf(name, 64, L"\\file%04d.dat", i);
-        const UniqueFile file(::CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        DWORD written = 0;
-        ::WriteFile(file.get(), "0123456789abcdef", 16, &written, nullptr);
-    }
-    return true;
-}
-
-// Builds the two trees side by side, folder by folder, taking turns at which goes first: trees
-// built one after the other differ in what the file system still has to write back, and the
-// older one then pays for it while it is walked.
-bool makeTrees(const std::wstring& first, const std::wstring& second, int folders,
-               int filesPerFolder) {
-    if (!::CreateDirectoryW(first.c_str(), nullptr) || !::CreateDirectoryW(second.c_str(), nullptr))
-        return false;
-    wchar_t name[64];
-    for (int f = 0; f < folders; ++f) {
-        swprintf(name, 64, L"\\folder%03d", f);
-        const std::wstring& a = f % 2 ? second : first;
-        const std::wstring& b = f % 2 ? first : second;
-        if (!makeFolder(a + name, filesPerFolder) || !makeFolder(b + name, filesPerFolder))
-            return false;
-    }
-    return true;
-}
-
-bool isDots(const WIN32_FIND_DATAW& data) {
-    return wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0;
-}
-
-// The loops a programmer would write without any of the walks' rules.
-void bareDelete(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(::FindFirstFileW((folder + L"\\*.*").c_str(), &data));
-    if (!find) return;
-    do {
-        if (isDots(data)) continue;
-        const std::wstring child = folder + L"\\" + data.cFileName;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            bareDelete(child);
-            ::RemoveDirectoryW(child.c_str());
-        } else {
-            ::DeleteFileW(child.c_str());
-        }
-    } while (::FindNextFileW(find.get(), &data));
-}
-
-void bareSecure(const std::wstring& folder, PSECURITY_DESCRIPTOR descriptor) {
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(::FindFirstFileW((folder + L"\\*.*").c_str(), &data));
-    if (!find) return;
-    do {
-        if (isDots(data)) continue;
-        const std::wstring child = folder + L"\\" + data.cFileName;
-        const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const UniqueFile entry(::CreateFileW(
-            child.c_str(), WRITE_DAC | FILE_READ_ATTRIBUTES,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!entry) continue;
-        FILE_STANDARD_INFO standard;
-        if (!isFolder && (!::GetFileInformationByHandleEx(entry.get(), FileStandardInfo, &standard,
-                                                          sizeof standard) ||
-                          standard.NumberOfLinks > 1))
-            continue;
-        ::SetKernelObjectSecurity(entry.get(), DACL_SECURITY_INFORMATION, descriptor);
-        if (isFolder) bareSecure(child, descriptor);
-    } while (::FindNextFileW(find.get(), &data));
-}
-
-// The median round and the spread of the rounds' ratios.
-void printSummary(const char* label, const char* walkName, const std::vector<double>& walk,
-                  const std::vector<double>& bare);
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+struct Contender {
+    const char* name;
+    Loop loop;
+    std::wstring root;
+    std::vector<double> times;
+};
 
 void resetProgress(int entries) {
     progressTotal = 2 * entries;
@@ -126,56 +41,60 @@ void resetProgress(int entries) {
     lastProgressPercent = 0;
 }
 
-void printSummary(const char* label, const char* walkName, const std::vector<double>& walk,
-                  const std::vector<double>& bare) {
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < walk.size(); ++i) ratios.push_back(walk[i] / bare[i]);
-    std::printf("%s median: %s %8.1f ms   bare %8.1f ms   ratio %.3f   round ratios %.3f .. %.3f\n",
-                label, walkName, median(walk), median(bare), median(walk) / median(bare),
-                *std::min_element(ratios.begin(), ratios.end()),
-                *std::max_element(ratios.begin(), ratios.end()));
+// The first contender's median against each other's, with the spread of the rounds' ratios.
+void printSummary(const char* label, const std::vector<Contender>& all) {
+    const Contender& walk = all.front();
+    for (std::size_t c = 1; c < all.size(); ++c) {
+        std::vector<double> ratios;
+        for (std::size_t i = 0; i < walk.times.size(); ++i)
+            ratios.push_back(walk.times[i] / all[c].times[i]);
+        std::printf(
+            "%s median: %s %8.1f ms   %s %8.1f ms   ratio %.3f   round ratios %.3f .. %.3f\n",
+            label, walk.name, median(walk.times), all[c].name, median(all[c].times),
+            median(walk.times) / median(all[c].times),
+            *std::min_element(ratios.begin(), ratios.end()),
+            *std::max_element(ratios.begin(), ratios.end()));
+    }
 }
 
 enum class Mode { Tree, Folders };
 
-using Loop = void (*)(const std::wstring& root);
-
-// One round: the walk over its tree and the bare loop over the other. Mode::Tree times each over
-// its whole tree, taking turns by round at which goes first; Mode::Folders times them folder by
-// folder (the same 20,000 files, in runs of one folder), taking turns by folder, so that a slow
-// spell of a busy machine falls on both alike.
-void timeRound(Mode mode, int round, int folders, const std::wstring& walkRoot,
-               const std::wstring& bareRoot, Loop walk, Loop bare, double& walkMs, double& bareMs) {
-    walkMs = bareMs = 0;
+// One round: each contender over its own tree. Mode::Tree times each over its whole tree, taking
+// turns by round at which goes first; Mode::Folders times them folder by folder (the same 20,000
+// files, in runs of one folder), taking turns by folder, so that a slow spell of a busy machine
+// falls on all alike. under names the folder below each root that is walked ("" for the root).
+void timeRound(Mode mode, int round, int folders, const std::wstring& under,
+               std::vector<Contender>& all) {
+    std::vector<double> spent(all.size(), 0.0);
     const int runs = mode == Mode::Tree ? 1 : folders;
     wchar_t name[64];
     for (int run = 0; run < runs; ++run) {
-        std::wstring walkPath = walkRoot, barePath = bareRoot;
+        std::wstring suffix = under;
         if (mode == Mode::Folders) {
             swprintf(name, 64, L"\\folder%03d", run);
-            walkPath += name;
-            barePath += name;
+            suffix += name;
         }
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool walkTurn = (turn == 0) == ((round + run) % 2 == 0);
+        for (std::size_t turn = 0; turn < all.size(); ++turn) {
+            const std::size_t c = (turn + static_cast<std::size_t>(round + run)) % all.size();
             const double start = nowMs();
-            if (walkTurn)
-                walk(walkPath);
-            else
-                bare(barePath);
-            (walkTurn ? walkMs : bareMs) += nowMs() - start;
+            all[c].loop(all[c].root + suffix);
+            spent[c] += nowMs() - start;
         }
     }
+    for (std::size_t c = 0; c < all.size(); ++c) all[c].times.push_back(spent[c]);
+}
+
+void printRound(const char* label, int round, const std::vector<Contender>& all) {
+    std::printf("%s round %d:", label, round + 1);
+    for (const Contender& c : all) std::printf("   %s %8.1f ms", c.name, c.times.back());
+    std::printf("\n");
 }
 
 void secureWalk(const std::wstring& root) { setTreeSecurity(root, true, commandWalkContext()); }
-void secureBare(const std::wstring& root) { bareSecure(root, usersSecurityDescriptor.get()); }
-void deleteWalk(const std::wstring& root) { deleteTreeContents(root, commandWalkContext()); }
-
-void removeAll(const std::wstring& root) {
-    bareDelete(root);
-    ::RemoveDirectoryW(root.c_str());
+void safeSecure(const std::wstring& root) {
+    bench::bareSafeSecure(root, usersSecurityDescriptor.get());
 }
+void deleteWalk(const std::wstring& root) { deleteTreeContents(root, commandWalkContext()); }
 
 }  // namespace
 
@@ -186,65 +105,50 @@ int main(int argc, char** argv) {
     const Mode mode = argc > 4 && std::strcmp(argv[4], "folders") == 0 ? Mode::Folders : Mode::Tree;
     const int entries = folders * (filesPerFolder + 1);
     exeNameCopy = L"client.exe";
-    if (!buildUsersSecurityDescriptor()) return 1;
+    if (!buildUsersSecurityDescriptor() || folders < 1 || rounds < 1) return 1;
 
     wchar_t base[64];
-    swprintf(base, 64, L"C:\\TendrilBench-%lu", ::GetCurrentProcessId());
-    const std::wstring walkRoot = std::wstring(base) + L"-walk";
-    const std::wstring bareRoot = std::wstring(base) + L"-bare";
+    swprintf(base, 64, L"C:\\TendrilBench-%lu-", ::GetCurrentProcessId());
     std::printf("tree: %d folders x %d files (%d entries), %d rounds, timed %s\n", folders,
                 filesPerFolder, entries, rounds,
                 mode == Mode::Tree ? "a whole tree at a time" : "folder by folder");
 
-    // Security: the same two trees secured again each round.
-    if (!makeTrees(walkRoot, bareRoot, folders, filesPerFolder)) {
+    // Security: the same trees secured again each round.
+    std::vector<Contender> secure{
+        {"setTreeSecurity", secureWalk, base + std::wstring(L"walk"), {}},
+        {"bare safe-secure loop", safeSecure, base + std::wstring(L"safe"), {}}};
+    if (!bench::makeTrees({secure[0].root, secure[1].root}, folders, filesPerFolder)) {
         std::printf("cannot build the trees\n");
         return 1;
     }
-    std::vector<double> walkTimes, bareTimes;
     for (int round = 0; round < rounds; ++round) {
         resetProgress(entries);
-        double walk = 0, bare = 0;
-        timeRound(mode, round, folders, walkRoot, bareRoot, secureWalk, secureBare, walk, bare);
-        walkTimes.push_back(walk);
-        bareTimes.push_back(bare);
-        std::printf(
-            "secure round %d: setTreeSecurity %8.1f ms   bare safe-secure loop %8.1f ms   "
-            "ratio %.3f\n",
-            round + 1, walk, bare, walk / bare);
+        timeRound(mode, round, folders, L"", secure);
+        printRound("secure", round, secure);
     }
-    printSummary("secure", "setTreeSecurity", walkTimes, bareTimes);
-    bareDelete(walkRoot);
-    bareDelete(bareRoot);
+    printSummary("secure", secure);
+    for (const Contender& c : secure) bench::bareDelete(c.root);
 
     // Deletion: fresh trees every round, in a subfolder t that the whole-tree walk removes too.
-    walkTimes.clear();
-    bareTimes.clear();
-    const std::wstring walkTree = walkRoot + L"\\t";
-    const std::wstring bareTree = bareRoot + L"\\t";
+    std::vector<Contender> remove{
+        {"deleteTreeContents", deleteWalk, secure[0].root, {}},
+        {"bare DeleteFileW loop", bench::bareDelete, secure[1].root, {}},
+        {"bare safe-delete loop", bench::bareSafeDelete, base + std::wstring(L"safedel"), {}}};
+    ::CreateDirectoryW(remove[2].root.c_str(), nullptr);
     for (int round = 0; round < rounds; ++round) {
-        if (!makeTrees(walkTree, bareTree, folders, filesPerFolder)) {
+        std::vector<std::wstring> trees;
+        for (const Contender& c : remove) trees.push_back(c.root + L"\\t");
+        if (!bench::makeTrees(trees, folders, filesPerFolder)) {
             std::printf("cannot build the trees\n");
             return 1;
         }
         resetProgress(entries);
-        double walk = 0, bare = 0;
-        if (mode == Mode::Tree)
-            timeRound(mode, round, folders, walkRoot, bareRoot, deleteWalk, bareDelete, walk, bare);
-        else
-            timeRound(mode, round, folders, walkTree, bareTree, deleteWalk, bareDelete, walk, bare);
-        walkTimes.push_back(walk);
-        bareTimes.push_back(bare);
-        std::printf(
-            "delete round %d: deleteTreeContents %8.1f ms   bare DeleteFileW loop %8.1f ms   "
-            "ratio %.3f\n",
-            round + 1, walk, bare, walk / bare);
-        removeAll(walkTree);
-        removeAll(bareTree);
+        timeRound(mode, round, folders, mode == Mode::Tree ? L"" : L"\\t", remove);
+        printRound("delete", round, remove);
+        for (const std::wstring& tree : trees) bench::removeTree(tree);
     }
-    printSummary("delete", "deleteTreeContents", walkTimes, bareTimes);
+    printSummary("delete", remove);
 
-    ::RemoveDirectoryW(walkRoot.c_str());
-    ::RemoveDirectoryW(bareRoot.c_str());
+    for (const Contender& c : remove) ::RemoveDirectoryW(c.root.c_str());
     return 0;
 }

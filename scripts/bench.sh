@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The benchmarks, not part of the test run: Tendril's figures beside references measured in the
+# same run on identical trees, and the ratios.
+#   scripts/bench.sh            commands 3, 4 and 6 end to end, the walks in-process, the peak
+#                               working set, and the size of the release tendril.exe
+#   scripts/bench.sh --quick    the same on small trees: a check that it all runs (minutes less)
+# Figures depend on how busy the machine is: run it on a quiet one; every round is printed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+folders=200 files=100 rounds=3 trips=20 walkRounds=5
+if [ "${1:-}" = --quick ]; then folders=10 files=20 rounds=1 trips=2 walkRounds=1; fi
+
+scripts/setup.sh
+cmake --preset win32-release >/dev/null
+cmake --build --preset win32-release >/dev/null
+cmake --preset win64-test >/dev/null
+cmake --build --preset win64-test --target bench_commands bench_filetree >/dev/null
+
+export WINEPREFIX="$PWD/build/win64/wineprefix"
+source scripts/wine-env.sh
+trap wine_prefix_down EXIT
+wine_prefix_up
+
+echo "== release tendril.exe (i686): $(stat -c %s build/win32/tendril.exe) bytes, goal at most $((400 * 1024))"
+# Wine programs' output goes to a file: a reader of a pipe would wait for Wine's services.
+out=$(mktemp)
+run() {
+  local status=0
+  "$WINE64" "$@" >"$out" 2>&1 || status=$?
+  cat "$out"
+  return "$status"
+}
+echo "== commands through the launcher library: bench_commands $folders $files $rounds $trips"
+run build/win64/bench/bench_commands.exe "$folders" "$files" "$rounds" "$trips"
+echo "== walks in-process: bench_filetree $folders $files $walkRounds folders"
+run build/win64/bench/bench_filetree.exe "$folders" "$files" "$walkRounds" folders
+rm -f "$out"
