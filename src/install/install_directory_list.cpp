@@ -8,6 +8,9 @@ namespace tendril {
 
 namespace {
 
+// After a grant Users control the client key, so they can replace "Install" with a registry link
+// to any key of the machine: it is always opened as itself, so that the records are neither read
+// from nor written to the key a link points at.
 constexpr wchar_t kInstallSubKey[] = L"Install";
 
 }  // namespace
@@ -45,7 +48,8 @@ void InstallDirectoryList::load() {
     if (!opened_) return;
 
     RegistryKey install;
-    if (registryPath_.empty() || install.open(key_.get(), kInstallSubKey) != ERROR_SUCCESS) {
+    if (registryPath_.empty() ||
+        install.openAsItself(key_.get(), kInstallSubKey) != ERROR_SUCCESS) {
         for (std::wstring& slot : slots_) slot.clear();
         return;
     }
@@ -76,7 +80,7 @@ void InstallDirectoryList::store() {
     if (!opened_) return;
 
     // A failed creation leaves the key closed, and every write below then fails harmlessly.
-    const RegistryKeyResult install = createRegistryKey(key_.get(), kInstallSubKey);
+    const RegistryKeyResult install = createRegistryKeyAsItself(key_.get(), kInstallSubKey);
     for (int i = 0; i < kSlotCount; ++i)
         install.key.writeString(valueName(i).c_str(), slots_[i].c_str());
 }

@@ -166,35 +166,12 @@ TEST_F(AccessGrant, RegistryLinkIsSecuredItselfNotItsTarget) {
     ASSERT_FALSE(targetBefore.empty());
     ASSERT_NE(targetBefore, kUsersDaclText);
 
-    struct RegistryLink {
-        std::wstring path;
-        ~RegistryLink() {
-            // Deleting by name would follow the link and delete the target instead.
-            using NtDeleteKey = LONG(WINAPI*)(HANDLE);
-            auto deleteKey = reinterpret_cast<NtDeleteKey>(reinterpret_cast<void*>(
-                ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-            UniqueKey link;
-            if (deleteKey && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
-                                             KEY_ALL_ACCESS, link.put()) == ERROR_SUCCESS)
-                deleteKey(link.get());
-        }
-    } linkKey{key.path() + L"\\Install"};
-    {
-        UniqueKey link;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkKey.path.c_str(), 0, nullptr,
-                                    REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                                    KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.put(), nullptr),
-                  ERROR_SUCCESS);
-        const std::wstring destination = L"\\Registry\\Machine\\" + targetKey.path();
-        ASSERT_EQ(::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                                   reinterpret_cast<const BYTE*>(destination.data()),
-                                   static_cast<DWORD>(destination.size() * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
-    }
+    const ScratchRegistryLink linkKey(key.path() + L"\\Install", targetKey.path());
+    ASSERT_TRUE(linkKey.created());
     // The link works: opened normally, it leads to the target.
     {
         UniqueKey through;
-        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkKey.path.c_str(), 0, KEY_SET_VALUE,
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkKey.path().c_str(), 0, KEY_SET_VALUE,
                                   through.put()),
                   ERROR_SUCCESS);
         ASSERT_EQ(::RegSetValueExW(through.get(), L"Marker", 0, REG_SZ,
@@ -209,7 +186,7 @@ TEST_F(AccessGrant, RegistryLinkIsSecuredItselfNotItsTarget) {
     EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), false, walk()));
     EXPECT_EQ(keyDaclText(key.path()), kUsersDaclText);
     EXPECT_EQ(keyDaclText(targetKey.path()), targetBefore);
-    EXPECT_EQ(keyDaclText(linkKey.path), kUsersDaclText);
+    EXPECT_EQ(keyDaclText(linkKey.path()), kUsersDaclText);
 }
 
 // A hard link gives one file two names. Users could give a system file a name inside the tree
@@ -236,32 +213,9 @@ TEST_F(AccessGrant, FileWithASecondNameOutsideIsLeftAlone) {
 TEST_F(AccessGrant, RegistryLinkToAMissingKeyMakesNothingAtItsTarget) {
     ScratchRegistryKey key;
     ScratchRegistryKey targetKey;  // never created: removed at the end should the grant make it
-    const std::wstring linkPath = key.path() + L"\\Install";
-    struct LinkRemover {
-        const std::wstring& path;
-        ~LinkRemover() {
-            // Deleting by name would follow the link; NtDeleteKey on the link itself does not.
-            using NtDeleteKey = LONG(WINAPI*)(HANDLE);
-            auto deleteKey = reinterpret_cast<NtDeleteKey>(reinterpret_cast<void*>(
-                ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-            UniqueKey link;
-            if (deleteKey && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
-                                             KEY_ALL_ACCESS, link.put()) == ERROR_SUCCESS)
-                deleteKey(link.get());
-        }
-    } remover{linkPath};
-    {
-        UniqueKey link;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr,
-                                    REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                                    KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.put(), nullptr),
-                  ERROR_SUCCESS);
-        const std::wstring destination = L"\\Registry\\Machine\\" + targetKey.path();
-        ASSERT_EQ(::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                                   reinterpret_cast<const BYTE*>(destination.data()),
-                                   static_cast<DWORD>(destination.size() * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
-    }
+    const ScratchRegistryLink link(key.path() + L"\\Install", targetKey.path());
+    ASSERT_TRUE(link.created());
+    const std::wstring& linkPath = link.path();
     // The link works: a plain create through it makes the target (removed again here).
     {
         UniqueKey through;

@@ -177,6 +177,31 @@ TEST_F(InstallDirectoryListTest, RemoveEmptiesTheFirstHolderOnly) {
     EXPECT_EQ(L"", queryStored(installPath(), 5).text);
 }
 
+// After a grant Users control the client key and can put a registry link where "Install" was.
+// The records must then be neither read from the key it points at (they would name folders of the
+// link's choosing) nor written into it (an elevated write into any key of the machine).
+TEST_F(InstallDirectoryListTest, AnInstallKeyThatIsALinkIsNeitherReadNorWrittenThrough) {
+    ScratchRegistryKey target;
+    {
+        RegistryKeyResult created = createRegistryKey(HKEY_LOCAL_MACHINE, target.path().c_str());
+        ASSERT_EQ(ERROR_SUCCESS, created.status);
+        ASSERT_EQ(ERROR_SUCCESS, created.key.writeString(L"Directory", L"C:\\Elsewhere"));
+    }
+    const test::ScratchRegistryLink link(installPath(), target.path());
+    ASSERT_TRUE(link.created());
+    ASSERT_EQ(L"C:\\Elsewhere", queryStored(installPath(), 0).text) << "the link leads nowhere";
+
+    EXPECT_EQ(-1, list.indexOf(L"C:\\Elsewhere"));
+    list.slots()[3] = L"C:\\Games";
+    list.store();
+    EXPECT_TRUE(list.remove(L"C:\\Elsewhere"));
+    for (int slot = 0; slot < InstallDirectoryList::kSlotCount; ++slot)
+        EXPECT_EQ(slot == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND,
+                  queryStored(target.path(), slot).status)
+            << "slot " << slot;
+    EXPECT_EQ(L"C:\\Elsewhere", queryStored(target.path(), 0).text);
+}
+
 TEST_F(InstallDirectoryListTest, PruneKeepsOnlyFoldersThatHoldSomething) {
     ScratchFolder folder;
     ASSERT_TRUE(::CreateDirectoryW((folder / L"empty").c_str(), nullptr));
@@ -216,7 +241,7 @@ TEST(InstallPath, NormalizeInstallPath) {
         {L"\\\\server\\share", L"\\\\server\\share", 0},
         {L"//server//share/Client", L"\\\\server\\share\\Client", 6},
         {L"\\\\\\\\server\\share", L"\\\\server\\share", 2},
-        {L"C:\\\\\\\\\\a\\", L"C:\\a\\", 4},            // any run; the trailing one stays
+        {L"C:\\\\\\\\\\a\\", L"C:\\a\\", 4},  // any run; the trailing one stays
         {L" C:\\Program Files\\X ", L" C:\\Program Files\\X ", 0},
         {L"a\"\\\"\\b", L"a\\b", 3},
         {L"", L"", 0},

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <utility>
 
 namespace tendril::test {
 
@@ -113,8 +114,8 @@ int runUnix(const std::string& program, const std::vector<std::string>& argument
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info))
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
         return -1;
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
@@ -123,10 +124,36 @@ int runUnix(const std::string& program, const std::vector<std::string>& argument
     return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
 }
 
-ScratchRegistryKey::ScratchRegistryKey()
-    : path_(L"SOFTWARE\\TendrilTest\\" + uniqueName(L"k")) {}
+ScratchRegistryKey::ScratchRegistryKey() : path_(L"SOFTWARE\\TendrilTest\\" + uniqueName(L"k")) {}
 
 ScratchRegistryKey::~ScratchRegistryKey() { ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, path_.c_str()); }
+
+ScratchRegistryLink::ScratchRegistryLink(std::wstring path, const std::wstring& targetPath)
+    : path_(std::move(path)) {
+    UniqueKey link;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr,
+                          REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                          KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.put(),
+                          nullptr) != ERROR_SUCCESS)
+        return;
+    const std::wstring destination = L"\\Registry\\Machine\\" + targetPath;
+    created_ =
+        ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                         reinterpret_cast<const BYTE*>(destination.data()),
+                         static_cast<DWORD>(destination.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+ScratchRegistryLink::~ScratchRegistryLink() {
+    // Deleting by name would follow the link and delete the target; NtDeleteKey on the link
+    // itself does not.
+    using NtDeleteKey = LONG(WINAPI*)(HANDLE);
+    auto deleteKey = reinterpret_cast<NtDeleteKey>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    UniqueKey link;
+    if (deleteKey && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), REG_OPTION_OPEN_LINK,
+                                     KEY_ALL_ACCESS, link.put()) == ERROR_SUCCESS)
+        deleteKey(link.get());
+}
 
 namespace {
 constexpr wchar_t kRecorderClass[] = L"TendrilTestMessageRecorder";
@@ -155,8 +182,8 @@ LRESULT CALLBACK MessageRecorder::windowProc(HWND window, UINT message, WPARAM w
     }
     auto* self = reinterpret_cast<MessageRecorder*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self && message >= WM_USER)
-        self->messages_.push_back({message, static_cast<std::int64_t>(wParam),
-                                   static_cast<std::int64_t>(lParam)});
+        self->messages_.push_back(
+            {message, static_cast<std::int64_t>(wParam), static_cast<std::int64_t>(lParam)});
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 

@@ -59,6 +59,24 @@ private:
     std::wstring path_;
 };
 
+// A registry link HKLM\path (volatile) that leads to HKLM\targetPath, as an unelevated user who
+// controls a key could plant one. Destroying it removes the link itself, never its target.
+class ScratchRegistryLink {
+public:
+    ScratchRegistryLink(std::wstring path, const std::wstring& targetPath);
+    ~ScratchRegistryLink();
+    ScratchRegistryLink(const ScratchRegistryLink&) = delete;
+    ScratchRegistryLink& operator=(const ScratchRegistryLink&) = delete;
+
+    // False when the link could not be made.
+    bool created() const { return created_; }
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool created_ = false;
+};
+
 struct RecordedMessage {
     UINT message;
     std::int64_t wParam;
