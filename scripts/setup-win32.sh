@@ -17,12 +17,20 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 
+# A mirror in the middle of a sync can fail one index (seen here: the security archive's i386
+# list, "File has unexpected size"); apt then keeps the lists it has and says so. The install
+# below fails plainly if what it needs is not in them, so an incomplete update is not fatal here.
+apt_update() {
+  "${sudo_cmd[@]}" apt-get update -qq ||
+    echo "setup-win32: apt-get update reported errors (above); going on with the lists it read"
+}
+
 # 1. Debian's 32-bit packages: the i386 architecture must be known to dpkg before wine32:i386 can
 #    be installed, and apt's lists must then be read again to include that architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "setup-win32: adding the i386 architecture to dpkg"
   "${sudo_cmd[@]}" dpkg --add-architecture i386
-  "${sudo_cmd[@]}" apt-get update -qq
+  apt_update
 fi
 
 # 2. wine32:i386 is the 32-bit half of Wine (its loader /usr/lib/wine/wine and the 32-bit DLLs);
@@ -34,7 +42,7 @@ for p in wine32:i386 qemu-user-static; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup-win32: installing ${missing[*]} (a few minutes)"
-  "${sudo_cmd[@]}" apt-get update -qq
+  apt_update
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
