@@ -29,6 +29,7 @@ using bench::nowMs;
 using Loop = void (*)(const std::wstring& root);
 
 struct Contender {
+    const char* key;  // what the command line names it by
     const char* name;
     Loop loop;
     std::wstring root;
@@ -59,6 +60,21 @@ void printSummary(const char* label, const std::vector<Contender>& all) {
 
 enum class Mode { Tree, Folders };
 
+// When set, only the contender of this key runs, between two marks (see mark): a run under
+// "strace -f" then shows the system calls each contender makes per entry.
+const char* onlyKey = nullptr;
+
+// Under Wine a console line goes through the server, not a Unix write, so the mark is a look-up
+// of a file name that strace shows: C:\\TendrilBench-mark-<what>-<key>.
+void mark(const char* what, const char* key) {
+    if (onlyKey == nullptr) return;
+    char name[128];
+    std::snprintf(name, sizeof name, "C:\\TendrilBench-mark-%s-%s", what, key);
+    ::GetFileAttributesA(name);
+}
+
+bool selected(const Contender& c) { return onlyKey == nullptr || std::strcmp(onlyKey, c.key) == 0; }
+
 // One round: each contender over its own tree. Mode::Tree times each over its whole tree, taking
 // turns by round at which goes first; Mode::Folders times them folder by folder (the same 20,000
 // files, in runs of one folder), taking turns by folder, so that a slow spell of a busy machine
@@ -76,9 +92,13 @@ void timeRound(Mode mode, int round, int folders, const std::wstring& under,
         }
         for (std::size_t turn = 0; turn < all.size(); ++turn) {
             const std::size_t c = (turn + static_cast<std::size_t>(round + run)) % all.size();
+            if (!selected(all[c])) continue;
+            // Marks for a reader of "strace -f" output: what lies between is the contender's own.
+            mark("begin", all[c].key);
             const double start = nowMs();
             all[c].loop(all[c].root + suffix);
             spent[c] += nowMs() - start;
+            mark("end", all[c].key);
         }
     }
     for (std::size_t c = 0; c < all.size(); ++c) all[c].times.push_back(spent[c]);
@@ -103,6 +123,7 @@ int main(int argc, char** argv) {
     const int filesPerFolder = argc > 2 ? std::atoi(argv[2]) : 100;
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
     const Mode mode = argc > 4 && std::strcmp(argv[4], "folders") == 0 ? Mode::Folders : Mode::Tree;
+    if (argc > 5) onlyKey = argv[5];
     const int entries = folders * (filesPerFolder + 1);
     exeNameCopy = L"client.exe";
     if (!buildUsersSecurityDescriptor() || folders < 1 || rounds < 1) return 1;
@@ -115,8 +136,8 @@ int main(int argc, char** argv) {
 
     // Security: the same trees secured again each round.
     std::vector<Contender> secure{
-        {"setTreeSecurity", secureWalk, base + std::wstring(L"walk"), {}},
-        {"bare safe-secure loop", safeSecure, base + std::wstring(L"safe"), {}}};
+        {"secure-walk", "setTreeSecurity", secureWalk, base + std::wstring(L"walk"), {}},
+        {"secure-safe", "bare safe-secure loop", safeSecure, base + std::wstring(L"safe"), {}}};
     if (!bench::makeTrees({secure[0].root, secure[1].root}, folders, filesPerFolder)) {
         std::printf("cannot build the trees\n");
         return 1;
@@ -126,14 +147,18 @@ int main(int argc, char** argv) {
         timeRound(mode, round, folders, L"", secure);
         printRound("secure", round, secure);
     }
-    printSummary("secure", secure);
+    if (onlyKey == nullptr) printSummary("secure", secure);
     for (const Contender& c : secure) bench::bareDelete(c.root);
 
     // Deletion: fresh trees every round, in a subfolder t that the whole-tree walk removes too.
     std::vector<Contender> remove{
-        {"deleteTreeContents", deleteWalk, secure[0].root, {}},
-        {"bare DeleteFileW loop", bench::bareDelete, secure[1].root, {}},
-        {"bare safe-delete loop", bench::bareSafeDelete, base + std::wstring(L"safedel"), {}}};
+        {"delete-walk", "deleteTreeContents", deleteWalk, secure[0].root, {}},
+        {"delete-bare", "bare DeleteFileW loop", bench::bareDelete, secure[1].root, {}},
+        {"delete-safe",
+         "bare safe-delete loop",
+         bench::bareSafeDelete,
+         base + std::wstring(L"safedel"),
+         {}}};
     ::CreateDirectoryW(remove[2].root.c_str(), nullptr);
     for (int round = 0; round < rounds; ++round) {
         std::vector<std::wstring> trees;
@@ -147,7 +172,7 @@ int main(int argc, char** argv) {
         printRound("delete", round, remove);
         for (const std::wstring& tree : trees) bench::removeTree(tree);
     }
-    printSummary("delete", remove);
+    if (onlyKey == nullptr) printSummary("delete", remove);
 
     for (const Contender& c : remove) ::RemoveDirectoryW(c.root.c_str());
     return 0;
