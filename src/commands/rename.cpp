@@ -48,7 +48,10 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
         }
         if (refuseProtectedFolder(*folder)) return true;
     }
-    return refuseProtectedRegistryPath(regPath) || refuseProtectedRegistryPath(oldRegPath);
+    // The registration that follows the move records the shortcut's folder: refused there, it
+    // would leave the installation moved and unregistered.
+    return refuseProtectedRegistryPath(regPath) || refuseProtectedRegistryPath(oldRegPath) ||
+           refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder));
 }
 
 bool moveFolder(const std::wstring& source, const std::wstring& destination,

@@ -106,6 +106,10 @@ bool uninstallClient() {
         std::wstring shortcutPath;
         if (uninstallKey.open(HKEY_LOCAL_MACHINE, keyPath.c_str()) == ERROR_SUCCESS)
             shortcutPath = shortcutPathOf(uninstallKey);
+        // The entry may predate the registration's check of that folder: no shortcut is deleted
+        // from a folder that has none of ours, nor from one the path does not name.
+        const std::wstring shortcutFolder = folderOf(shortcutPath);
+        if (shortcutFolder.empty() || refuseShortcutFolder(shortcutFolder)) shortcutPath.clear();
         removeApplicationShortcuts(folder, slot, folderOf(shortcutPath), longName);
 
         WalkContext walk = commandWalkContext();

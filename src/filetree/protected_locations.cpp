@@ -143,11 +143,22 @@ const std::vector<Location>& protectedLocations() {
     return locations;
 }
 
+bool isSameOrInside(const std::wstring& path, const std::wstring& folder) {
+    return equalIgnoringAsciiCase(path, folder) || isInsideFolder(path, folder);
+}
+
 bool isProtectedNormalized(const std::wstring& path, GuardUse use) {
     const auto& locations = protectedLocations();
     bool inShortcutFolder = false;
-    for (const Location& location : locations)
+    bool atShortcutFolder = false;
+    bool inReachInside = false;
+    for (const Location& location : locations) {
         if (location.holdsShortcuts && isInsideFolder(path, location.path)) inShortcutFolder = true;
+        if (location.holdsShortcuts && isSameOrInside(path, location.path)) atShortcutFolder = true;
+        if (location.reach == Reach::Inside && isSameOrInside(path, location.path))
+            inReachInside = true;
+    }
+    if (use == GuardUse::ShortcutFolder && atShortcutFolder && !inReachInside) return false;
     for (const Location& location : locations) {
         if (equalIgnoringAsciiCase(path, location.path) || isInsideFolder(location.path, path))
             return true;
@@ -225,8 +236,8 @@ bool isProtectedExecutable(const std::wstring& path) {
     return false;
 }
 
-bool refuseProtectedFolder(const std::wstring& folder) {
-    return refuse(isProtectedFolder(folder), folder);
+bool refuseProtectedFolder(const std::wstring& folder, GuardUse use) {
+    return refuse(isProtectedFolder(folder, use), folder);
 }
 
 bool refuseProtectedRegistryPath(const std::wstring& path) {

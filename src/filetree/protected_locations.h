@@ -16,6 +16,11 @@ enum class GuardUse {
     // shortcuts is allowed, although those lie inside ProgramData\Microsoft or a profile: the
     // shortcut tidy-up removes an emptied program group there.
     WalkRoot,
+    // The folder a shortcut of the client is recorded in (its Uninstall entry names it) and
+    // deleted from: the shell folders that hold shortcuts, and what lies inside them, are where
+    // shortcuts belong. The Windows folder and the all-users Startup folder, where anything
+    // placed runs at every logon, never are, and every other rule applies.
+    ShortcutFolder,
 };
 
 // True when folder (made absolute, letter case of A to Z and one trailing backslash ignored) is
@@ -33,7 +38,7 @@ bool isProtectedExecutable(const std::wstring& path);
 
 // The same three questions for a request, logging "Refused protected location: <path>" when
 // the answer is yes.
-bool refuseProtectedFolder(const std::wstring& folder);
+bool refuseProtectedFolder(const std::wstring& folder, GuardUse use = GuardUse::Request);
 bool refuseProtectedRegistryPath(const std::wstring& path);
 bool refuseProtectedExecutable(const std::wstring& path);
 

@@ -96,12 +96,17 @@ bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPa
     return refuseProtectedFolder(folder) || refuseProtectedRegistryPath(regPath);
 }
 
+bool refuseShortcutFolder(const std::wstring& folder) {
+    return !folder.empty() && refuseProtectedFolder(folder, GuardUse::ShortcutFolder);
+}
+
 bool InstallClient(int index) {
     const bool fresh = index < 0;
     logFormat(true, L"InstallClient: index = %d", index);
     const std::wstring folder = fieldText(assistantRequest.installFolder);
     const std::wstring regPath = fieldText(assistantRequest.regPath);
-    if (refuseInstallLocation(folder, regPath)) {
+    if (refuseInstallLocation(folder, regPath) ||
+        refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder))) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }

@@ -16,6 +16,12 @@ inline constexpr wchar_t kUninstallRoot[] =
 // recorded or opened up there.
 bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath);
 
+// True, after logging the refusal, when the folder of the client's shortcut is a protected
+// location other than the shell's own shortcut folders: the Uninstall entry records it, and an
+// uninstall deletes "<folder>\<name>.lnk" there as administrator, with names the launcher and
+// applist.dat choose. An empty folder refuses nothing.
+bool refuseShortcutFolder(const std::wstring& folder);
+
 // A negative index installs afresh: the folder is created when missing, the data files guest.dat,
 // addpkg.dat and applist.dat in it are deleted, an unrecorded folder gets the first free slot and
 // progress 10, 15, 70, 80 and 95 is reported. An index of 0 or more re-registers a folder that

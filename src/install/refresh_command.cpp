@@ -16,7 +16,8 @@ void refreshRegistration() {
     const std::wstring regPath = fieldText(assistantRequest.regPath);
     InstallDirectoryList list;
     // The pruning writes the records back, so a refused registry path is not even opened.
-    if (refuseInstallLocation(folder, regPath)) {
+    if (refuseInstallLocation(folder, regPath) ||
+        refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder))) {
         setLastAssistantError(AccessNotGranted);
     } else {
         list.open(regPath);

@@ -45,8 +45,9 @@ std::wstring ownFolder() {
 
 struct FolderCase {
     std::wstring path;
-    bool forRequest;  // protected for a location a request names
-    bool forWalk;     // protected as the root of a walk
+    bool forRequest;   // protected for a location a request names
+    bool forWalk;      // protected as the root of a walk
+    bool forShortcut;  // protected as the folder of the client's shortcut
 };
 
 TEST(ProtectedLocations, FoldersAreDecidedByTheTable) {
@@ -64,50 +65,53 @@ TEST(ProtectedLocations, FoldersAreDecidedByTheTable) {
 
     const FolderCase cases[] = {
         // The Windows folder, everything inside it, and every ancestor (the drive itself).
-        {windows, true, true},
-        {upper(windows) + L"\\", true, true},
-        {slashes(windows) + L"/System32", true, true},
-        {windows + L"\\System32\\drivers", true, true},
-        {windows.substr(0, 3), true, true},
-        {windows + L"2\\Client", false, false},
+        {windows, true, true, true},
+        {upper(windows) + L"\\", true, true, true},
+        {slashes(windows) + L"/System32", true, true, true},
+        {windows + L"\\System32\\drivers", true, true, true},
+        {windows.substr(0, 3), true, true, true},
+        {windows + L"2\\Client", false, false, false},
         // Program Files: the folder itself, not what is installed in it.
-        {programFiles, true, true},
-        {upper(programFiles), true, true},
-        {programFiles + L"\\Client", false, false},
-        {programFiles + L"\\Client\\..", true, true},
-        {slashes(programFiles) + L"/Client/../", true, true},
-        {programFiles + L"\\Client\\Sub\\..\\..\\..\\" + windows.substr(3), true, true},
+        {programFiles, true, true, true},
+        {upper(programFiles), true, true, true},
+        {programFiles + L"\\Client", false, false, false},
+        {programFiles + L"\\Client\\..", true, true, true},
+        {slashes(programFiles) + L"/Client/../", true, true, true},
+        {programFiles + L"\\Client\\Sub\\..\\..\\..\\" + windows.substr(3), true, true, true},
         // ProgramData itself and its Microsoft folder with all inside.
-        {programData, true, true},
-        {programData + L"\\Client", false, false},
-        {programData + L"\\Microsoft", true, true},
-        {programData + L"\\Microsoft\\Crypto", true, true},
+        {programData, true, true, true},
+        {programData + L"\\Client", false, false, false},
+        {programData + L"\\Microsoft", true, true, true},
+        {programData + L"\\Microsoft\\Crypto", true, true, true},
         // The profiles: the folder of profiles, each profile, anything inside one.
-        {parentOf(profile), true, true},
-        {profile, true, true},
-        {upper(profile) + L"\\Documents\\Client", true, true},
-        {parentOf(profile) + L"\\Public\\Games", true, true},
-        // The shortcut folders and what lies in them; a walk may remove a program group there.
-        {commonPrograms, true, true},
-        {commonPrograms + L"\\Client", true, false},
-        {userPrograms + L"\\Client", true, false},
-        {desktop + L"\\Client", true, false},
-        {commonPrograms + L"\\Client\\..", true, true},
-        // The all-users Startup folder and inside, for walks too.
-        {startup, true, true},
-        {startup + L"\\Client", true, true},
+        {parentOf(profile), true, true, true},
+        {profile, true, true, true},
+        {upper(profile) + L"\\Documents\\Client", true, true, true},
+        {parentOf(profile) + L"\\Public\\Games", true, true, true},
+        // The shortcut folders and what lies in them: a walk may remove a program group there,
+        // and the client's shortcut may lie anywhere there.
+        {commonPrograms, true, true, false},
+        {commonPrograms + L"\\Client", true, false, false},
+        {userPrograms + L"\\Client", true, false, false},
+        {desktop + L"\\Client", true, false, false},
+        {commonPrograms + L"\\Client\\..", true, true, false},
+        {desktop, true, true, false},
+        // The all-users Startup folder and inside, for walks and shortcuts too.
+        {startup, true, true, true},
+        {startup + L"\\Client", true, true, true},
         // The folder we run from, not what lies inside it.
-        {ownFolder(), true, true},
-        {ownFolder() + L"\\Client", false, false},
+        {ownFolder(), true, true, true},
+        {ownFolder() + L"\\Client", false, false, false},
         // Allowed neighbours.
-        {L"D:\\Games\\Client", false, false},
-        {L"C:\\TendrilTests\\Client", false, false},
-        {L"c:/tendriltests//client/", false, false},
+        {L"D:\\Games\\Client", false, false, false},
+        {L"C:\\TendrilTests\\Client", false, false, false},
+        {L"c:/tendriltests//client/", false, false, false},
     };
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
         EXPECT_EQ(isProtectedFolder(c.path), c.forRequest);
         EXPECT_EQ(isProtectedFolder(c.path, GuardUse::WalkRoot), c.forWalk);
+        EXPECT_EQ(isProtectedFolder(c.path, GuardUse::ShortcutFolder), c.forShortcut);
     }
 }
 
