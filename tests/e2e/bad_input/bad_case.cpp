@@ -165,6 +165,15 @@ std::wstring pathOfLength(const std::wstring& base, std::size_t length) {
     return path.substr(0, length);
 }
 
+// A path relative to the client's folder that climbs to its drive's root and down to path.
+std::wstring climbFromClient(const World& world, const std::wstring& path) {
+    const std::wstring client = world.client();
+    std::wstring climb;
+    for (wchar_t c : client)
+        if (c == L'\\') climb += L"..\\";
+    return climb + path.substr(std::min<std::size_t>(3, path.size()));
+}
+
 std::wstring withSlashes(std::wstring path) {
     std::replace(path.begin(), path.end(), L'\\', L'/');
     return path;
@@ -687,6 +696,69 @@ std::vector<Planned> plannedCases(const World& world, const Mode& mode) {
             list.push_back(
                 {what, command, nothing, [writes = writes](Case& c) { c.later = writes; }});
     }
+
+    // 9. Protected folders as the folder of the client's shortcut and in the entries' paths.
+    // A registration records shortcutFolder in the Uninstall entry, and an uninstall deletes
+    // <that folder>\<name>.lnk for the client's shortcut and for every applist.dat record: the
+    // folder holds files of those names while the case runs (World::resetWork). So a
+    // registration (and a rename, which registers again) refuses any protected folder but the
+    // shell's shortcut folders other than Startup, and an uninstall whose entry names one
+    // deletes nothing there.
+    // The common Start Menu is left out, as every command that adds or removes the client's
+    // shortcuts does so there. The uninstall's cases leave out the desktops and the Start Menu
+    // folders as well, where the client's own shortcut may lie; the all-users Startup folder,
+    // where no shortcut of ours may, they keep. By default each use meets two folders, in turn.
+    const std::vector<std::wstring>& shell = world.shortcutFolders();  // [4]: Startup
+    std::vector<Value> shortcutFolders, foreignFolders, entryPaths = folders;
+    for (const Value& v : folders) {
+        if (v.text == shell[0]) continue;
+        shortcutFolders.push_back(v);
+        if (v.text == shell[4] || std::find(shell.begin(), shell.end(), v.text) == shell.end())
+            foreignFolders.push_back(v);
+    }
+    for (const std::wstring& folder : world.protectedFolders())
+        if (!folder.empty())
+            entryPaths.push_back(
+                {"climbs to protected " + narrow(folder), climbFromClient(world, folder)});
+    const std::string toolRecord =
+        appListOf(std::vector<Value>{{"a tool", world.token() + L"Tool"}}, L"client.exe");
+    struct ShortcutUse {
+        const char* field;
+        std::int32_t command;
+        const std::vector<Value>& values;
+    };
+    const ShortcutUse shortcutUses[] = {
+        {"shortcutFolder", RefreshRegistration, shortcutFolders},
+        {"shortcutFolder", UninstallClient, foreignFolders},
+        {"shortcutFolder", SetLongName, shortcutFolders},
+        {"entry.path", ApplyShortcuts, entryPaths},
+        {"entry.path", RefreshRegistration, entryPaths},
+    };
+    turn = 0;
+    for (const ShortcutUse& use : shortcutUses) {
+        const Field& f = field(use.field);
+        for (std::size_t i = 0; i < use.values.size(); ++i) {
+            if (!mode.thorough && (i + turn) % use.values.size() >= 2) continue;
+            const Value& v = use.values[i];
+            std::function<void(Case&)> plan = asIs;
+            if (!f.inEntry)
+                plan = [folder = v.text, toolRecord](Case& c) {
+                    c.shortcutFolder = folder;
+                    c.appList = toolRecord;
+                };
+            // Where shortcuts belong: a shell folder that holds them, Startup aside.
+            const bool shortcutHome =
+                v.text != shell[4] && std::find(shell.begin(), shell.end(), v.text) != shell.end();
+            std::int32_t expected = NoError;
+            if (!f.inEntry && !shortcutHome && use.command == RefreshRegistration)
+                expected = AccessNotGranted;
+            if (!f.inEntry && !shortcutHome && use.command == SetLongName)
+                expected = InstallFolderUnavailable;
+            list.emplace_back(std::string(use.field) + " " + v.label, use.command, setter(f, v),
+                              plan, expected);
+        }
+        turn += 7;
+    }
     return list;
 }
 
@@ -857,6 +929,7 @@ Case makeCase(const World& world, const Mode& mode, std::uint64_t index) {
     Case c;
     c.seed = mode.seed;
     c.index = index;
+    c.longMode = mode.thorough;
     std::seed_seq seeds{static_cast<std::uint32_t>(mode.seed),
                         static_cast<std::uint32_t>(mode.seed >> 32),
                         static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(index >> 32)};
@@ -893,7 +966,10 @@ std::string describe(const Case& c) {
     if (c.appList)
         out << "; applist.dat of " << std::max<std::uint64_t>(c.appList->size(), c.appListSize)
             << " bytes";
-    out << "\n  replay: scripts/bad-input.sh --seed " << c.seed << " --case " << c.index;
+    if (!c.shortcutFolder.empty())
+        out << "; the Uninstall entry's shortcut lies in " << narrowText(c.shortcutFolder);
+    out << "\n  replay: scripts/bad-input.sh" << (c.longMode ? " --long" : "") << " --seed "
+        << c.seed << " --case " << c.index;
     return out.str();
 }
 

@@ -31,7 +31,8 @@ struct LaterWrite {
 struct Case {
     std::uint64_t seed = 0;
     std::uint64_t index = 0;
-    std::string what;  // what the case does, for failure output
+    bool longMode = false;  // which mode's numbering index follows
+    std::string what;       // what the case does, for failure output
     std::string request;
     // The request is written in pieces of these sizes, pieceDelayMs apart; empty: in one write.
     std::vector<std::size_t> pieces;
@@ -44,6 +45,9 @@ struct Case {
     // (when larger) zeros up to appListSize. Nothing: no such file.
     std::optional<std::string> appList;
     std::uint64_t appListSize = 0;
+    // A folder outside the work folder that holds the client's shortcut (World::resetWork):
+    // empty, the work folder's links folder.
+    std::wstring shortcutFolder;
     // The one result code this case must end with, when the case decides it.
     std::optional<std::int32_t> expectedCode;
 };

@@ -99,8 +99,9 @@ TEST(BadInput, EveryRunEndsAsPromisedAndChangesNothingOutsideItsOwnFolderAndKey)
             std::printf("%s\n", describe(c).c_str());
             continue;
         }
-        ASSERT_TRUE(world.resetWork(c.extraRecord, c.appList, c.appListSize))
+        ASSERT_TRUE(world.resetWork(c.extraRecord, c.appList, c.appListSize, c.shortcutFolder))
             << "the work folder cannot be made";
+        const std::string plantedBefore = world.plantedState();
         // The clean-up puts back what a run may add; after a failed case the state is read
         // afresh, so that one failure is reported once.
         if (rebaseline) protectedBefore = world.protectedState();
@@ -122,6 +123,10 @@ TEST(BadInput, EveryRunEndsAsPromisedAndChangesNothingOutsideItsOwnFolderAndKey)
                                firstDifference(sentinelBefore, sentinelAfter));
             sentinelBefore = sentinelAfter;
         }
+        const std::string plantedAfter = world.plantedState();
+        if (plantedAfter != plantedBefore)
+            problems.push_back("another program's shortcut in " + narrow(c.shortcutFolder) +
+                               " changed, " + firstDifference(plantedBefore, plantedAfter));
         auto protectedAfter = world.protectedState();
         for (const auto& [location, state] : protectedBefore)
             if (protectedAfter[location] != state)

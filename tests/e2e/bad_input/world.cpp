@@ -31,6 +31,16 @@ std::wstring windowsFolder() {
     return buffer;
 }
 
+// The folder as the system resolves it, without a trailing backslash.
+std::wstring fullFolderPath(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, buffer, nullptr);
+    if (length == 0 || length >= MAX_PATH) return {};
+    std::wstring full(buffer, length);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    return full;
+}
+
 std::wstring folderPath(int csidl) {
     wchar_t buffer[MAX_PATH] = {};
     if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
@@ -210,12 +220,14 @@ World::World()
 }
 
 World::~World() {
+    removePlanted();
     removeShellTraces();
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, keyRoot_.c_str());
 }
 
 bool World::resetWork(const std::wstring& extraRecord, const std::optional<std::string>& appList,
-                      std::uint64_t appListSize) {
+                      std::uint64_t appListSize, const std::wstring& shortcutFolder) {
+    removePlanted();
     removeShellTraces();
     removeTree(work());
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (keyRoot_ + L"\\work").c_str());
@@ -230,10 +242,19 @@ bool World::resetWork(const std::wstring& extraRecord, const std::optional<std::
     if (!extraRecord.empty()) records.push_back({L"Directory1", extraRecord});
     ok = ok && makeKey(workKey(), {}) && makeKey(workKey() + L"\\Install", records);
     const std::wstring executable = client() + L"\\client.exe";
+    const std::wstring folder = shortcutFolder.empty() ? links() : shortcutFolder;
     ok = ok && makeKey(std::wstring(kUninstallRoot) + L"\\" + token_ + L"Client 0",
                        {{L"DisplayName", token_ + L"Client"},
-                        {L"UninstallString", L"\"" + executable + L"\" /uninstall \"" + links() +
+                        {L"UninstallString", L"\"" + executable + L"\" /uninstall \"" + folder +
                                                  L"\\" + token_ + L"Play.lnk\""}});
+    if (ok && !shortcutFolder.empty()) {
+        plantedFolder_ = fullFolderPath(shortcutFolder);
+        for (const wchar_t* name : {L"Play.lnk", L"Tool.lnk"}) {
+            const std::wstring path = plantedFolder_ + L"\\" + token_ + name;
+            ok = ok && !plantedFolder_.empty() && writeFile(path, "another program's shortcut");
+            if (ok) planted_.push_back(path);
+        }
+    }
     if (ok && appList) {
         const std::wstring path = client() + L"\\applist.dat";
         ok = writeFile(path, *appList);
@@ -276,6 +297,23 @@ void World::removeShellTraces() const {
                                                        initialUninstallEntries_.end(), name))
             ::SHDeleteKeyW(HKEY_LOCAL_MACHINE,
                            (std::wstring(kUninstallRoot) + L"\\" + name).c_str());
+}
+
+void World::removePlanted() {
+    for (const std::wstring& path : planted_) ::DeleteFileW(path.c_str());
+    planted_.clear();
+    plantedFolder_.clear();
+}
+
+std::string World::plantedState() const {
+    if (plantedFolder_.empty()) return {};
+    std::wstring out;
+    for (const Listed& entry : listFolder(plantedFolder_)) {
+        if (!holds(entry.name, token_) || !lower(entry.name).ends_with(L".lnk")) continue;
+        const std::string bytes = readFile(plantedFolder_ + L"\\" + entry.name);
+        out += entry.name + L" bytes=" + std::wstring(bytes.begin(), bytes.end()) + L"\n";
+    }
+    return narrow(out);
 }
 
 std::string World::sentinelState() const {

@@ -41,12 +41,19 @@ public:
     // slot 1. Removes every shortcut, group and Uninstall entry an earlier run made.
     // The client's Uninstall entry (slot 0) names links\<token>Play.lnk as its shortcut, and
     // appList, when given, becomes its "applist.dat" (zeros after the bytes up to appListSize).
+    // A shortcutFolder takes the place of links, as a registration sent that shortcutFolder
+    // records it, and gets files of the names an uninstall deletes there (<token>Play.lnk, and
+    // <token>Tool.lnk for an applist.dat record named <token>Tool): they stand for another
+    // program's shortcuts in a folder that is not the client's.
     bool resetWork(const std::wstring& extraRecord, const std::optional<std::string>& appList = {},
-                   std::uint64_t appListSize = 0);
+                   std::uint64_t appListSize = 0, const std::wstring& shortcutFolder = {});
     void removeShellTraces() const;
 
     // The sentinel folder and key, byte for byte, with their access lists.
     std::string sentinelState() const;
+    // The .lnk files of our names in the shortcutFolder given to resetWork, with their bytes:
+    // the protected-location check leaves our names out. Empty without such a folder.
+    std::string plantedState() const;
     // The system's own folders and keys (their direct contents and access lists), leaving out
     // what carries our token.
     std::map<std::string, std::string> protectedState() const;
@@ -55,7 +62,8 @@ public:
     const std::vector<std::wstring>& protectedFolders() const { return protectedFolders_; }
     const std::vector<std::wstring>& protectedKeys() const { return protectedKeys_; }
     const std::vector<std::wstring>& protectedPrograms() const { return protectedPrograms_; }
-    // Special folders a shortcut name or group is joined to.
+    // Special folders a shortcut name or group is joined to, in this order: the all-users Start
+    // Menu and Programs, the user's Start Menu and Programs, the all-users Startup and Desktop.
     const std::vector<std::wstring>& shortcutFolders() const { return shortcutFolders_; }
 
 private:
@@ -69,6 +77,10 @@ private:
     // whatever a run added to them.
     std::map<std::wstring, std::vector<std::wstring>> initialShortcutEntries_;
     std::vector<std::wstring> initialUninstallEntries_;
+    // The shortcutFolder of the last resetWork, as a full path, and the files laid in it.
+    std::wstring plantedFolder_;
+    std::vector<std::wstring> planted_;
+    void removePlanted();
 };
 
 }  // namespace tendril::test::bad_input
