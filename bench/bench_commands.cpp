@@ -2,8 +2,9 @@
 // library as a launcher does, against what the same job costs without Tendril, measured in the
 // same run on identical trees, taking turns by round at which goes first:
 //   command 3 (uninstall of a registered installation) against cmd /c rmdir /s /q, the bare
-//     FindFirstFileW / DeleteFileW loop, the bare SetFileSecurityW loop and the bare safe-secure
-//     loop; the least it has to do is one safe secure and one delete of the tree;
+//     FindFirstFileW / DeleteFileW loop, the bare SetFileSecurityW loop, the bare safe-secure
+//     loop and the bare safe-delete loop (which checks each file's id as the walk does); the
+//     least it has to do is one safe secure and one delete of the tree;
 //   command 4 (access for Users) against the two bare secure loops;
 //   command 6 (start to exit) against a bare program that only connects, reads and exits;
 //   the peak working set of both programs while they run.
@@ -236,21 +237,23 @@ int main(int argc, char** argv) {
     // Commands 3 and 4 with their references, on trees built side by side every round.
     std::vector<Series> all{{"command 3, uninstall", {}},  {"cmd /c rmdir /s /q", {}},
                             {"bare DeleteFileW loop", {}}, {"bare SetFileSecurityW loop", {}},
-                            {"bare safe-secure loop", {}}, {"command 4, access for Users", {}}};
+                            {"bare safe-secure loop", {}}, {"command 4, access for Users", {}},
+                            {"bare safe-delete loop", {}}};
     std::vector<double> uninstallPeak;
     for (int round = 0; round < rounds; ++round) {
         const std::wstring installation = base + std::wstring(L"inst");
         const std::wstring rmdirTree = base + std::wstring(L"rmdir");
         const std::wstring deleteTree = base + std::wstring(L"delete");
         const std::wstring secureTree = base + std::wstring(L"secure");
+        const std::wstring safeDeleteTree = base + std::wstring(L"safedelete");
         const Timed registered =
             runTimed(tendril, product.request(RefreshRegistration, installation));
         if (!succeeded(registered, RefreshRegistration)) {
             std::printf("registration failed\n");
             return 1;
         }
-        if (!bench::makeTrees({installation, rmdirTree, deleteTree, secureTree}, folders,
-                              filesPerFolder)) {
+        if (!bench::makeTrees({installation, rmdirTree, deleteTree, secureTree, safeDeleteTree},
+                              folders, filesPerFolder)) {
             std::printf("cannot build the trees\n");
             return 1;
         }
@@ -288,6 +291,13 @@ int main(int argc, char** argv) {
                 all[5].ms.push_back(t.ms);
                 return succeeded(t, GrantUsersAccess);
             },
+            [&] {
+                const double start = nowMs();
+                bench::bareSafeDelete(safeDeleteTree);
+                ::RemoveDirectoryW(safeDeleteTree.c_str());
+                all[6].ms.push_back(nowMs() - start);
+                return !folderExists(safeDeleteTree);
+            },
         };
         for (std::size_t turn = 0; turn < jobs.size(); ++turn) {
             const std::size_t j = (turn + static_cast<std::size_t>(round)) % jobs.size();
@@ -304,11 +314,14 @@ int main(int argc, char** argv) {
 
     const double uninstall = median(all[0].ms), rmdir = median(all[1].ms),
                  bareDelete = median(all[2].ms), setFileSecurity = median(all[3].ms),
-                 safeSecure = median(all[4].ms), grant = median(all[5].ms);
+                 safeSecure = median(all[4].ms), grant = median(all[5].ms),
+                 safeDelete = median(all[6].ms);
     std::printf("commands 3 and 4 on %d entries, %d rounds:\n", entries, rounds);
     for (const Series& s : all) printLine(s);
     std::printf("  command 3 / (bare safe-secure + bare delete)   %.3f (goal at most 1.10)\n",
                 uninstall / (safeSecure + bareDelete));
+    std::printf("  command 3 / (bare safe-secure + bare safe-delete) %.3f (both check ids)\n",
+                uninstall / (safeSecure + safeDelete));
     std::printf("  command 3 / (bare SetFileSecurityW + bare delete) %.3f\n",
                 uninstall / (setFileSecurity + bareDelete));
     std::printf("  command 3 / cmd /c rmdir /s /q                %.3f\n", uninstall / rmdir);
