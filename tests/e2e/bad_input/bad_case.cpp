@@ -778,6 +778,25 @@ Value randomUnits(Random& random, const World& world, const Field& f) {
     return v;
 }
 
+// The record's bytes up to and including the test's token, in every text field that holds it:
+// the names by which the suite knows its own folder, key, program group and shortcuts. A random
+// byte there would rename them, and the command would then rightly act on what the new name
+// names (a program group or a key beside ours) where the suite cannot tell it from a change
+// made outside. Whole-field values (section 5, randomUnits) keep the token, and the protected
+// names are enumerated; the random byte flips stay out of these bytes.
+bool inTestIdentity(const AssistantRequest& record, const std::wstring& token, std::size_t at) {
+    for (const Field& f : kFields) {
+        if (f.inEntry || at < f.offset || at >= f.offset + f.units * sizeof(wchar_t)) continue;
+        const auto* units =
+            reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(&record) + f.offset);
+        const std::wstring text(units, std::find(units, units + f.units, L'\0'));
+        const std::size_t found = text.find(token);
+        return found != std::wstring::npos &&
+               at < f.offset + (found + token.size()) * sizeof(wchar_t);
+    }
+    return false;
+}
+
 Case randomCase(const World& world, Case c, Random& random) {
     const std::int32_t command = randomCommand(random);
     Request request = baseRequest(world, command);
@@ -820,7 +839,9 @@ Case randomCase(const World& world, Case c, Random& random) {
         } else {
             const int flips = 1 + static_cast<int>(random() % 4);
             for (int k = 0; k < flips; ++k) {
-                const std::size_t at = random() % kRecordBytes;
+                std::size_t at = random() % kRecordBytes;
+                while (inTestIdentity(request.record, world.token(), at))
+                    at = random() % kRecordBytes;
                 byteEdits.push_back({kCommandBytes + at, static_cast<int>(random() % 256)});
                 what << " record byte " << at << " = " << byteEdits.back().second;
             }
