@@ -3,10 +3,10 @@
 # scripts/test-win32.sh. Idempotent: every step first looks whether it is already done. Needs root
 # (or sudo) for the packages and for binfmt_misc.
 #
-# Why so many steps: this machine's kernel is 64-bit only (it runs no 32-bit ELF program), and a
-# 32-bit Windows program needs the 32-bit Wine loader, itself a 32-bit Linux program. So the
-# kernel hands every i386 ELF program to qemu-i386, a user-mode emulator, through binfmt_misc.
-# It works, slowly: about a minute for each 32-bit process to start.
+# Why so many steps: a 32-bit Windows program needs the 32-bit Wine loader, itself a 32-bit Linux
+# program. A kernel built with IA-32 emulation runs it directly. A 64-bit-only kernel runs no
+# 32-bit ELF program: then the kernel must hand every i386 ELF program to qemu-i386, a user-mode
+# emulator, through binfmt_misc. That works, slowly: about a minute for each 32-bit process to start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,27 +34,46 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 # 2. wine32:i386 is the 32-bit half of Wine (its loader /usr/lib/wine/wine and the 32-bit DLLs);
-#    it must be the same version as wine64, which apt takes care of. qemu-user-static brings
-#    /usr/bin/qemu-i386-static, a static build that needs no 32-bit library of its own.
-missing=()
-for p in wine32:i386 qemu-user-static; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+#    it must be the same version as wine64, which apt takes care of.
+WINE32=/usr/lib/wine/wine
+install_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
   echo "setup-win32: installing ${missing[*]} (a few minutes)"
   apt_update
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if ! "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # Seen here: the security archive's i386 list failed to download ("File has unexpected size"),
+    # so apt knew only older i386 versions of libraries whose amd64 halves come from security
+    # updates; a Multi-Arch library must be the same version for both architectures, so apt
+    # found no solution ("pkgProblemResolver::Resolve generated breaks").
+    echo "setup-win32: apt could not install ${missing[*]}; if apt-get update failed for an i386" \
+         "list above, the mirror is incomplete: try again later" >&2
+    exit 1
+  fi
+}
+install_packages wine32:i386
+
+# 3. Does this kernel run 32-bit programs itself? Then nothing more is needed (and qemu would only
+#    slow it down: a binfmt_misc entry is tried before the kernel's own ELF loader).
+if "$WINE32" --version >/dev/null 2>&1; then
+  echo "setup-win32: $("$WINE32" --version) runs on this kernel"
+  exit 0
 fi
 
-# 3. binfmt_misc is the kernel's table of interpreters for executable formats. Outside systemd
-#    (a container, this sandbox) nobody mounts it: do it here when it is not there.
+# 4. No: qemu-user-static brings /usr/bin/qemu-i386-static, a static build that needs no 32-bit
+#    library of its own. binfmt_misc is the kernel's table of interpreters for executable formats;
+#    outside systemd (a container, this sandbox) nobody mounts it: do it here when it is not there.
+install_packages qemu-user-static
 BINFMT=/proc/sys/fs/binfmt_misc
 if [ ! -e "$BINFMT/register" ]; then
   echo "setup-win32: mounting binfmt_misc at $BINFMT"
   "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$BINFMT"
 fi
 
-# 4. The entry that sends i386 ELF programs to qemu-i386-static. Debian's qemu-user-static ships
+# 5. The entry that sends i386 ELF programs to qemu-i386-static. Debian's qemu-user-static ships
 #    no such entry for an amd64 machine (one normally runs them itself), so it is written here:
 #    the magic and mask match a 32-bit little-endian ELF executable or shared object for the 386
 #    (e_machine 3), the same fields as Debian's entries for the other processors. Flag F opens the
@@ -72,10 +91,10 @@ if [ "$(head -n1 "$BINFMT/qemu-i386")" != enabled ]; then
   echo 1 | "${sudo_cmd[@]}" tee "$BINFMT/qemu-i386" >/dev/null
 fi
 
-# 5. Proof that it works: the 32-bit Wine loader now starts (it prints its version and exits).
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "setup-win32: /usr/lib/wine/wine (32-bit) still does not run; binfmt_misc says:" >&2
+# 6. Proof that it works: the 32-bit Wine loader now starts (it prints its version and exits).
+if ! "$WINE32" --version >/dev/null 2>&1; then
+  echo "setup-win32: $WINE32 (32-bit) still does not run; binfmt_misc says:" >&2
   cat "$BINFMT/qemu-i386" >&2 || true
   exit 1
 fi
-echo "setup-win32: 32-bit Wine runs: $(/usr/lib/wine/wine --version 2>/dev/null)"
+echo "setup-win32: $("$WINE32" --version) runs through qemu-i386"

@@ -2,9 +2,10 @@
 # The shipped 32-bit build, run for real: the release (i686) tendril.exe driven by the 32-bit
 # tendril-launch.exe through commands 6, 4, 1, 7 and 3 on one installation, in a prefix of its
 # own (build/win32/wineprefix), and compared with what the 64-bit build writes for the same
-# requests. Not part of scripts/test.sh: every 32-bit process runs under qemu-i386 emulation and
-# takes one to several minutes to start, so the whole run takes about half an hour (longer on a
-# busy machine; the first run also spends minutes creating the prefix).
+# requests. Not part of scripts/test.sh: it needs 32-bit Wine, which the default set-up does not
+# install. On a kernel that runs 32-bit programs the whole run takes about half a minute; on a
+# 64-bit-only kernel every 32-bit process runs under qemu-i386 emulation and takes one to several
+# minutes to start, and the run about half an hour (the first run also creates the prefix).
 #
 # What it checks:
 #   - every command succeeds (6 exits normally, 4, 1, 7 and 3 report error 0);
@@ -94,9 +95,9 @@ remove_keys() {
 snapshot() {
   local view=$1 file=$2 tmp="$OUT/.query"
   : >"$file"
-  for key in "SOFTWARE\\${view}TendrilWin32" "SOFTWARE\\${view}$UNINSTALL_KEY"; do
-    echo "--- reg query HKLM\\$key /s" >>"$file"
-    "$WINE64" reg query "HKLM\\$key" /s </dev/null >"$tmp" 2>&1 || echo "(no such key)" >>"$file"
+  for key in TendrilWin32 "$UNINSTALL_KEY"; do
+    echo "--- reg query HKLM\\SOFTWARE\\(view)$key /s" >>"$file"
+    "$WINE64" reg query "HKLM\\SOFTWARE\\$view$key" /s </dev/null >"$tmp" 2>&1 || echo "(no such key)" >>"$file"
     sed 's/\r$//' "$tmp" | sed 's/\\WOW6432Node\\/\\/' | grep -v '^$' >>"$file" || true
   done
   echo "--- shortcuts" >>"$file"
