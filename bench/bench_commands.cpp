@@ -10,6 +10,7 @@
 //   the peak working set of both programs while they run.
 //
 //   bench_commands [folders] [files per folder] [rounds] [round trips of command 6]
+//                  [tendril.exe] [bare client]   (Unix paths; default: this build's)
 #include "bare_loops.h"
 #include "filetree/users_descriptor.h"
 #include "launcher_link/process_state.h"
@@ -193,8 +194,9 @@ int main(int argc, char** argv) {
     swprintf(base, 64, L"C:\\TendrilBench-%lu-", ::GetCurrentProcessId());
     const std::wstring bin = base + std::wstring(L"bin");
     ::CreateDirectoryW(bin.c_str(), nullptr);
-    const std::wstring tendril = copyInto(bin, TENDRIL_EXE, L"tendril.exe");
-    const std::wstring bare = copyInto(bin, BARE_CLIENT_EXE, L"bare-client.exe");
+    const std::wstring tendril = copyInto(bin, argc > 5 ? argv[5] : TENDRIL_EXE, L"tendril.exe");
+    const std::wstring bare =
+        copyInto(bin, argc > 6 ? argv[6] : BARE_CLIENT_EXE, L"bare-client.exe");
     if (tendril.empty() || bare.empty()) {
         std::printf("cannot copy the programs into %ls\n", bin.c_str());
         return 1;

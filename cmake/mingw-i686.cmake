@@ -1,4 +1,5 @@
-# Release build: the 32-bit executable that ships. Compiled and checked here, not run.
+# Release build: the 32-bit executable that ships. Every test run compiles and checks it;
+# scripts/test-win32.sh runs it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)

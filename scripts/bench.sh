@@ -4,19 +4,31 @@
 #   scripts/bench.sh            commands 3, 4 and 6 end to end, the walks in-process, the peak
 #                               working set, and the size of the release tendril.exe
 #   scripts/bench.sh --quick    the same on small trees: a check that it all runs (minutes less)
+#   scripts/bench.sh --shipped  commands 3, 4 and 6 of the shipped 32-bit tendril.exe instead,
+#                               beside a 32-bit bare pipe client, in the 32-bit run's prefix
+#                               (needs 32-bit Wine: scripts/setup-win32.sh; with --quick too)
 # Figures depend on how busy the machine is: run it on a quiet one; every round is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-folders=200 files=100 rounds=3 trips=20 walkRounds=5
-if [ "${1:-}" = --quick ]; then folders=10 files=20 rounds=1 trips=2 walkRounds=1; fi
+folders=200 files=100 rounds=3 trips=20 walkRounds=5 shipped=false
+for option in "$@"; do
+  case $option in
+    --quick) folders=10 files=20 rounds=1 trips=2 walkRounds=1 ;;
+    --shipped) shipped=true ;;
+    *) echo "usage: scripts/bench.sh [--quick] [--shipped]" >&2; exit 2 ;;
+  esac
+done
 
 scripts/setup.sh
+$shipped && scripts/setup-win32.sh
 cmake --preset win32-release >/dev/null
 cmake --build --preset win32-release >/dev/null
+$shipped && cmake --build --preset win32-release --target bench_bare_client >/dev/null
 cmake --preset win64-test >/dev/null
 cmake --build --preset win64-test --target bench_commands bench_filetree >/dev/null
 
 export WINEPREFIX="$PWD/build/win64/wineprefix"
+$shipped && WINEPREFIX="$PWD/build/win32/wineprefix"
 source scripts/wine-env.sh
 trap wine_prefix_down EXIT
 wine_prefix_up
@@ -30,6 +42,14 @@ run() {
   cat "$out"
   return "$status"
 }
+if $shipped; then
+  echo "== the shipped 32-bit pair through the launcher library: bench_commands $folders $files" \
+       "$rounds $trips build/win32/tendril.exe build/win32/bench/bench_bare_client.exe"
+  run build/win64/bench/bench_commands.exe "$folders" "$files" "$rounds" "$trips" \
+    "$PWD/build/win32/tendril.exe" "$PWD/build/win32/bench/bench_bare_client.exe"
+  rm -f "$out"
+  exit 0
+fi
 echo "== commands through the launcher library: bench_commands $folders $files $rounds $trips"
 run build/win64/bench/bench_commands.exe "$folders" "$files" "$rounds" "$trips"
 echo "== walks in-process: bench_filetree $folders $files $walkRounds folders"

@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # The shipped 32-bit build, run for real: the release (i686) tendril.exe driven by the 32-bit
-# tendril-launch.exe through commands 6, 4, 1, 7 and 3 on one installation, in a prefix of its
-# own (build/win32/wineprefix), and compared with what the 64-bit build writes for the same
-# requests. Not part of scripts/test.sh: it needs 32-bit Wine, which the default set-up does not
-# install. On a kernel that runs 32-bit programs the whole run takes about half a minute; on a
-# 64-bit-only kernel every 32-bit process runs under qemu-i386 emulation and takes one to several
-# minutes to start, and the run about half an hour (the first run also creates the prefix).
+# tendril-launch.exe through all eight commands on one installation (6, 4, 1, 5, 7, 8, 3, then 2),
+# in a prefix of its own (build/win32/wineprefix), and compared with what the 64-bit build writes
+# for the same requests. Not part of scripts/test.sh: it needs 32-bit Wine, which the default
+# set-up does not install. On a kernel that runs 32-bit programs the whole run takes under a
+# minute; on a 64-bit-only kernel every 32-bit process runs under qemu-i386 emulation and takes
+# one to several minutes to start, and the run about an hour (the first run also creates the
+# prefix).
 #
 # What it checks:
-#   - every command succeeds (6 exits normally, 4, 1, 7 and 3 report error 0);
+#   - every command succeeds (6 exits normally, the others report error 0);
 #   - the 32-bit build's registry writes land in the 32-bit view: below SOFTWARE\WOW6432Node as
 #     seen from 64-bit code, and nothing of them below SOFTWARE in the 64-bit view;
-#   - the Uninstall entry, the install-directory records and the shortcuts after command 1, and
-#     what is left of them after command 3, are the same as the 64-bit build's for the same
+#   - the Uninstall entries, the install-directory records, the shortcuts and the installation's
+#     files after commands 1, 5, 8 and 3 are the same as the 64-bit build's after the same
 #     requests (run first, with the 64-bit view, as the reference);
 #   - command 7 of the 32-bit Tendril ends a running 64-bit program (a 32-bit process cannot list
-#     the modules of a 64-bit one), and so does command 3 with the running 64-bit client.
+#     the modules of a 64-bit one), and so does command 3 with the running 64-bit client;
+#   - command 2 opens the update package beside it with the program registered for ".msu" (a
+#     64-bit stand-in installer), waits for it and deletes the package.
 # Everything each step printed, and the comparisons, are kept in build/win32/test-win32/.
 #
 # Needs root or sudo once: scripts/setup-win32.sh installs wine32:i386 and qemu-user-static and
@@ -35,7 +38,8 @@ heading "Building the release build (win32-release) and the 64-bit reference pro
 cmake --preset win32-release >/dev/null
 cmake --build --preset win32-release --target tendril tendril-launch
 cmake --preset win64-test >/dev/null
-cmake --build --preset win64-test --target tendril tendril-launch e2e_sleeper e2e_link_target
+cmake --build --preset win64-test --target tendril tendril-launch e2e_sleeper e2e_link_target \
+  e2e_update_package
 
 export WINEPREFIX="$ROOT/build/win32/wineprefix"
 source scripts/wine-env.sh
@@ -62,50 +66,73 @@ cp build/win32/tendril.exe build/win32/launcher/tool/tendril-launch.exe "$BASE_U
 cp build/win64/tendril.exe build/win64/launcher/tool/tendril-launch.exe "$BASE_UNIX/bin64/"
 cp build/win64/tests/e2e/e2e_sleeper.exe "$BASE_UNIX/bin64/sleeper.exe"
 cp build/win64/tests/e2e/e2e_link_target.exe "$BASE_UNIX/bin64/link-target.exe"
+cp build/win64/tests/e2e/e2e_update_package.exe "$BASE_UNIX/bin64/update-package.exe"
 command -v file >/dev/null && file "$BASE_UNIX"/bin32/*.exe "$BASE_UNIX"/bin64/tendril*.exe | sed "s|$BASE_UNIX/||"
 
 make_client() {
-  rm -rf "$CLIENT_UNIX"
+  rm -rf "$CLIENT_UNIX" "$RENAMED_UNIX"
   mkdir -p "$CLIENT_UNIX/data"
   cp build/win64/tests/e2e/e2e_sleeper.exe "$CLIENT_UNIX/client.exe"  # a 64-bit client
   echo "client file" >"$CLIENT_UNIX/data/settings.txt"
 }
 
+# The installation before and after command 8 renames it: folder, long name (the Uninstall
+# entry's and program group's name) and short name; the registry path stays, so the record is
+# renamed in place.
+RENAMED="$BASE\\Renamed"
+RENAMED_UNIX="$BASE_UNIX/Renamed"
 REG_PATH='SOFTWARE\TendrilWin32\Client'
 LONG_NAME='Tendril Win32'
-UNINSTALL_KEY="Microsoft\\Windows\\CurrentVersion\\Uninstall\\$LONG_NAME 0"
+NEW_LONG_NAME='Tendril Renamed'
+UNINSTALL='Microsoft\Windows\CurrentVersion\Uninstall'
 START_MENU='C:\ProgramData\Microsoft\Windows\Start Menu'
-GROUP="$START_MENU\\Programs\\$LONG_NAME"
 SLEEPER="$BASE\\bin64\\sleeper.exe"
-REQUEST=(--install-folder "$CLIENT" --reg-path "$REG_PATH" --long-name "$LONG_NAME"
-         --icon-name 'Win32 Client' --exe-name client.exe --shortcut-folder "$START_MENU")
-SHORTCUTS=(--start-menu-shortcuts --programs-shortcuts --icon-shortcut
-           --entry 'Win32 Client=client.exe' --entry 'Win32 Settings=data\settings.txt')
+REQUEST=(--reg-path "$REG_PATH" --icon-name 'Win32 Client' --exe-name client.exe
+         --shortcut-folder "$START_MENU")
+FLAGS=(--start-menu-shortcuts --programs-shortcuts --icon-shortcut)
+SHORTCUTS=("${FLAGS[@]}" --entry 'Win32 Client=client.exe' --entry 'Win32 Settings=data\settings.txt')
+# Command 5: one shortcut goes, another comes.
+APPLY=("${FLAGS[@]}" --delete-entry 'Win32 Settings=data\settings.txt'
+       --entry 'Win32 Notes=data\settings.txt')
+RENAME=(--install-folder "$CLIENT" --new-install-folder "$RENAMED" --short-name win32
+        --long-name "$NEW_LONG_NAME" --old-long-name "$LONG_NAME" "${REQUEST[@]}"
+        "${FLAGS[@]}" --entry 'Win32 Client=client.exe' --entry 'Win32 Notes=data\settings.txt')
 
 wine64_quiet() { "$WINE64" "$@" </dev/null >/dev/null 2>&1 || true; }
 remove_keys() {
+  local view name
   for view in '' 'WOW6432Node\'; do
     wine64_quiet reg delete "HKLM\\SOFTWARE\\${view}TendrilWin32" /f
-    wine64_quiet reg delete "HKLM\\SOFTWARE\\${view}$UNINSTALL_KEY" /f
+    for name in "$LONG_NAME" "$NEW_LONG_NAME"; do
+      wine64_quiet reg delete "HKLM\\SOFTWARE\\${view}$UNINSTALL\\$name 0" /f
+    done
   done
 }
 
-# What an installation left in one registry view (view: '' or 'WOW6432Node\'), the shortcuts
-# and the client folder, with the view's name taken out so that both builds compare equal.
+# What the installation left in one registry view (view: '' or 'WOW6432Node\'), the shortcuts
+# and the installation's folders, under both names, with the view's name taken out so that both
+# builds compare equal.
 snapshot() {
-  local view=$1 file=$2 tmp="$OUT/.query"
+  local view=$1 file=$2 tmp="$OUT/.query" key folder
   : >"$file"
-  for key in TendrilWin32 "$UNINSTALL_KEY"; do
+  for key in TendrilWin32 "$UNINSTALL\\$LONG_NAME 0" "$UNINSTALL\\$NEW_LONG_NAME 0"; do
     echo "--- reg query HKLM\\SOFTWARE\\(view)$key /s" >>"$file"
     "$WINE64" reg query "HKLM\\SOFTWARE\\$view$key" /s </dev/null >"$tmp" 2>&1 || echo "(no such key)" >>"$file"
     sed 's/\r$//' "$tmp" | sed 's/\\WOW6432Node\\/\\/' | grep -v '^$' >>"$file" || true
   done
   echo "--- shortcuts" >>"$file"
-  (cd "$BASE_UNIX/bin64" && "$WINE64" "$BASE\\bin64\\link-target.exe" "$START_MENU" "$GROUP") \
+  (cd "$BASE_UNIX/bin64" && "$WINE64" "$BASE\\bin64\\link-target.exe" "$START_MENU" \
+     "$START_MENU\\Programs\\$LONG_NAME" "$START_MENU\\Programs\\$NEW_LONG_NAME") \
     </dev/null >"$tmp" 2>&1 || true
-  sed 's/\r$//' "$tmp" | grep -F "Win32" >>"$file" || true
-  echo "--- files of $CLIENT" >>"$file"
-  if [ -d "$CLIENT_UNIX" ]; then (cd "$CLIENT_UNIX" && find . | sort) >>"$file"; else echo "(gone)" >>"$file"; fi
+  sed 's/\r$//' "$tmp" | grep -F -e "Win32" -e "Renamed" >>"$file" || true
+  for folder in Client Renamed; do
+    echo "--- files of $BASE\\$folder" >>"$file"
+    if [ -d "$BASE_UNIX/$folder" ]; then
+      (cd "$BASE_UNIX/$folder" && find . | sort) >>"$file"
+    else
+      echo "(none)" >>"$file"
+    fi
+  done
   rm -f "$tmp"
 }
 
@@ -134,7 +161,7 @@ run_launch() {
   started=$(date +%s)
   LAUNCH_STATUS=0
   (cd "$BASE_UNIX/bin$bits" &&
-    timeout 2400 "$loader" "$BASE\\bin$bits\\tendril-launch.exe" "$@" --timeout 2000000) \
+    timeout 2400 "$loader" "$BASE\\bin$bits\\tendril-launch.exe" "$@" --json --timeout 2000000) \
     </dev/null >"$OUT/$label.out" 2>&1 || LAUNCH_STATUS=$?
   local took
   took=$(elapsed "$started")
@@ -165,74 +192,124 @@ ended_by_tendril() {
   [ "$status" -eq 0 ]
 }
 
+# The program for ".msu" files is the stand-in installer, registered in both registry views (the
+# 32-bit Tendril reads the 32-bit one); it writes "<package>.done" before it exits.
+MSU_PROGID=TendrilWin32.UpdatePackage
+msu_association() {  # msu_association add|delete
+  local view
+  for view in 32 64; do
+    if [ "$1" = add ]; then
+      wine64_quiet reg add 'HKLM\SOFTWARE\Classes\.msu' /ve /d "$MSU_PROGID" /f /reg:$view
+      wine64_quiet reg add "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID\\shell\\open\\command" /ve \
+        /d "\"$BASE\\bin64\\update-package.exe\" \"%1\"" /f /reg:$view
+    else
+      wine64_quiet reg delete 'HKLM\SOFTWARE\Classes\.msu' /f /reg:$view
+      wine64_quiet reg delete "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID" /f /reg:$view
+    fi
+  done
+}
+package_handled() {  # the package is gone and the installer ran to its end
+  local package="$BASE_UNIX/bin$1/KB2999226.msu"
+  [ ! -e "$package" ] && [ -e "$package.done" ]
+}
+
+# What the uninstall leaves (the shortcuts of entries that are not its main one) goes too, so
+# that each build starts from nothing.
+remove_shortcuts() {
+  local menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu"
+  rm -rf "$menu"/Win32*.lnk "$menu/Programs/$LONG_NAME" "$menu/Programs/$NEW_LONG_NAME"
+}
+
+# sequence <bits> <label prefix> <view>: the whole run with one build; every step is checked.
+sequence() {
+  local bits=$1 tag=$2 view=$3
+  remove_keys
+  remove_shortcuts
+  make_client
+
+  heading "$bits-bit: noop (6)"
+  run_launch "$bits" "$tag-noop" noop
+  check "$tag noop: Tendril connected and exited normally" [ "$LAUNCH_STATUS" -eq 0 ]
+
+  heading "$bits-bit: grant-access (4)"
+  run_launch "$bits" "$tag-grant-access" grant-access --install-folder "$CLIENT" --reg-path "$REG_PATH"
+  check "$tag grant-access: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  check "$tag grant-access: the key is in its view (SOFTWARE\\${view}TendrilWin32\\Client)" \
+    key_exists "SOFTWARE\\${view}TendrilWin32\\Client"
+
+  heading "$bits-bit: refresh (1)"
+  run_launch "$bits" "$tag-refresh" refresh --install-folder "$CLIENT" --long-name "$LONG_NAME" \
+    "${REQUEST[@]}" "${SHORTCUTS[@]}"
+  check "$tag refresh: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  check "$tag refresh: the Uninstall entry is in its view" \
+    key_exists "SOFTWARE\\${view}$UNINSTALL\\$LONG_NAME 0"
+  if [ -n "$view" ]; then
+    check "$tag refresh: nothing in the 64-bit view (SOFTWARE\\TendrilWin32, the Uninstall entry)" \
+      eval '! key_exists "SOFTWARE\\TendrilWin32" && ! key_exists "SOFTWARE\\$UNINSTALL\\$LONG_NAME 0"'
+  fi
+  snapshot "$view" "$OUT/$tag-after-refresh.txt"
+
+  heading "$bits-bit: shortcuts (5)"
+  run_launch "$bits" "$tag-shortcuts" shortcuts --install-folder "$CLIENT" --long-name "$LONG_NAME" \
+    "${REQUEST[@]}" "${APPLY[@]}"
+  check "$tag shortcuts: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  snapshot "$view" "$OUT/$tag-after-shortcuts.txt"
+
+  heading "$bits-bit: terminate (7) a running 64-bit program"
+  start_sleeper "$SLEEPER"
+  run_launch "$bits" "$tag-terminate" terminate --argument "$SLEEPER"
+  check "$tag terminate: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  check "$tag terminate: the 64-bit program was ended" ended_by_tendril "$STARTED"
+
+  heading "$bits-bit: set-long-name (8)"
+  run_launch "$bits" "$tag-set-long-name" set-long-name "${RENAME[@]}"
+  check "$tag set-long-name: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  snapshot "$view" "$OUT/$tag-after-set-long-name.txt"
+
+  heading "$bits-bit: uninstall (3) while the 64-bit client runs"
+  start_sleeper "$RENAMED\\client.exe"
+  local client=$STARTED
+  run_launch "$bits" "$tag-uninstall" uninstall --install-folder "$RENAMED" \
+    --long-name "$NEW_LONG_NAME" "${REQUEST[@]}" --argument "$RENAMED\\client.exe"
+  check "$tag uninstall: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  check "$tag uninstall: the running 64-bit client was ended" ended_by_tendril "$client"
+  snapshot "$view" "$OUT/$tag-after-uninstall.txt"
+
+  heading "$bits-bit: runtime-update (2)"
+  echo "exit=0" >"$BASE_UNIX/bin$bits/KB2999226.msu"
+  run_launch "$bits" "$tag-runtime-update" runtime-update
+  check "$tag runtime-update: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
+  check "$tag runtime-update: the installer ran to its end and the package is gone" \
+    package_handled "$bits"
+}
+
+msu_association add
+
 # --- the reference: the 64-bit build, 64-bit registry view -------------------------------------
-heading "Reference: the 64-bit build runs commands 4, 1, 7 and 3"
-remove_keys
-make_client
-run_launch 64 ref-grant-access grant-access --install-folder "$CLIENT" --reg-path "$REG_PATH"
-run_launch 64 ref-refresh refresh "${REQUEST[@]}" "${SHORTCUTS[@]}"
-snapshot '' "$OUT/reference-after-refresh.txt"
-start_sleeper "$SLEEPER"
-run_launch 64 ref-terminate terminate --argument "$SLEEPER"
-ended_by_tendril "$STARTED" || true
-start_sleeper "$CLIENT\\client.exe"
-CLIENT_PID=$STARTED
-run_launch 64 ref-uninstall uninstall "${REQUEST[@]}" --argument "$CLIENT\\client.exe"
-ended_by_tendril "$CLIENT_PID" || true
-snapshot '' "$OUT/reference-after-uninstall.txt"
-echo "--- what the 64-bit build leaves after command 1 ---"
-cat "$OUT/reference-after-refresh.txt"
+heading "Reference: the 64-bit build"
+sequence 64 ref ''
 
 # --- the shipped build: everything again with the 32-bit pair ----------------------------------
-remove_keys
-make_client
 SHIPPED_STARTED=$(date +%s)
+sequence 32 shipped 'WOW6432Node\'
+SHIPPED_TOOK=$(elapsed "$SHIPPED_STARTED")
 
-heading "32-bit: noop (6)"
-run_launch 32 noop noop --json
-check "noop: Tendril connected and exited normally" [ "$LAUNCH_STATUS" -eq 0 ]
-
-heading "32-bit: grant-access (4)"
-run_launch 32 grant-access grant-access --install-folder "$CLIENT" --reg-path "$REG_PATH" --json
-check "grant-access: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
-check "grant-access: the key is in the 32-bit view (SOFTWARE\\WOW6432Node\\TendrilWin32\\Client)" \
-  key_exists "SOFTWARE\\WOW6432Node\\TendrilWin32\\Client"
-check "grant-access: nothing in the 64-bit view (SOFTWARE\\TendrilWin32)" \
+heading "The shipped build against the reference"
+check "the 32-bit build wrote nothing in the 64-bit view (no SOFTWARE\\TendrilWin32)" \
   eval '! key_exists "SOFTWARE\\TendrilWin32"'
+for step in refresh shortcuts set-long-name uninstall; do
+  check "after $step: Uninstall entries, records, shortcuts and files as the 64-bit build's" \
+    same_files "$OUT/ref-after-$step.txt" "$OUT/shipped-after-$step.txt"
+done
 
-heading "32-bit: refresh (1)"
-run_launch 32 refresh refresh "${REQUEST[@]}" "${SHORTCUTS[@]}" --json
-check "refresh: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
-snapshot 'WOW6432Node\' "$OUT/shipped-after-refresh.txt"
-check "refresh: Uninstall entry, records and shortcuts as the 64-bit build's" \
-  same_files "$OUT/reference-after-refresh.txt" "$OUT/shipped-after-refresh.txt"
-check "refresh: the Uninstall entry is in the 32-bit view" \
-  key_exists "SOFTWARE\\WOW6432Node\\$UNINSTALL_KEY"
-check "refresh: nothing in the 64-bit view (SOFTWARE\\TendrilWin32, its Uninstall entry)" \
-  eval '! key_exists "SOFTWARE\\TendrilWin32" && ! key_exists "SOFTWARE\\$UNINSTALL_KEY"'
-
-heading "32-bit: terminate (7) a running 64-bit program"
-start_sleeper "$SLEEPER"
-run_launch 32 terminate terminate --argument "$SLEEPER" --json
-check "terminate: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
-check "terminate: the 64-bit program was ended" ended_by_tendril "$STARTED"
-
-heading "32-bit: uninstall (3) while the 64-bit client runs"
-start_sleeper "$CLIENT\\client.exe"
-CLIENT_PID=$STARTED
-run_launch 32 uninstall uninstall "${REQUEST[@]}" --argument "$CLIENT\\client.exe" --json
-check "uninstall: result 0" [ "$LAUNCH_STATUS" -eq 0 ]
-check "uninstall: the running 64-bit client was ended" ended_by_tendril "$CLIENT_PID"
-snapshot 'WOW6432Node\' "$OUT/shipped-after-uninstall.txt"
-check "uninstall: what is left is what the 64-bit build leaves" \
-  same_files "$OUT/reference-after-uninstall.txt" "$OUT/shipped-after-uninstall.txt"
-
+msu_association delete
 remove_keys
+remove_shortcuts
 rm -rf "$BASE_UNIX"
 
 heading "Summary"
 printf '%s\n' "${TIMINGS[@]}"
-echo "the five 32-bit commands took $(elapsed "$SHIPPED_STARTED") s; the whole run $(elapsed "$RUN_STARTED") s"
+echo "the eight 32-bit commands took $SHIPPED_TOOK s; the whole run $(elapsed "$RUN_STARTED") s"
 echo "outputs, logs and snapshots: $OUT"
 if [ ${#FAILURES[@]} -gt 0 ]; then
   echo "${#FAILURES[@]} check(s) FAILED:"
