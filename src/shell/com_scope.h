@@ -6,17 +6,18 @@
 // reverse order, so every interface is released before the apartment is closed, on every way out.
 #pragma once
 
-#include <objbase.h>
+#include "shell/com_library.h"
 
 namespace tendril {
 
 class ComScope {
 public:
     // CoInitialize(nullptr). S_FALSE (already initialised on this thread) is a success too and is
-    // matched by its own CoUninitialize: the platform counts the nesting.
-    ComScope() noexcept : initialized_(SUCCEEDED(::CoInitialize(nullptr))) {}
+    // matched by its own CoUninitialize: the platform counts the nesting. Fails when the COM
+    // library cannot be loaded.
+    ComScope() noexcept : initialized_(SUCCEEDED(com::initialize())) {}
     ~ComScope() {
-        if (initialized_) ::CoUninitialize();
+        if (initialized_) com::uninitialize();
     }
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;

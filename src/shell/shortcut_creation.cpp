@@ -42,8 +42,8 @@ bool createShortcutWith(const std::wstring& target, const std::wstring& name, in
     const std::wstring workingDirectory = targetFolder(target);
 
     Microsoft::WRL::ComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_ALL, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(link.GetAddressOf()))) ||
+    if (FAILED(com::createInstance(CLSID_ShellLink, nullptr, CLSCTX_ALL, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(link.GetAddressOf()))) ||
         !link)
         return false;
     if (FAILED(link->SetPath(target.c_str()))) return false;

@@ -1,8 +1,8 @@
 #include "shell/shortcut_removal.h"
 
+#include "common/unique_handle.h"
 #include "filetree/directory_removal.h"
 #include "filetree/file_exists.h"
-#include "common/unique_handle.h"
 #include "filetree/tree_entry.h"
 #include "install/install_path.h"
 #include "shell/com_scope.h"
@@ -31,8 +31,8 @@ struct ShellLink {
 
 std::optional<ShellLink> createShellLink() {
     ShellLink object;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_ALL, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(object.link.GetAddressOf()))) ||
+    if (FAILED(com::createInstance(CLSID_ShellLink, nullptr, CLSCTX_ALL, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(object.link.GetAddressOf()))) ||
         !object.link)
         return std::nullopt;
     if (FAILED(object.link.As(&object.file)) || !object.file) return std::nullopt;
@@ -179,8 +179,7 @@ bool deleteAllShortcut(const std::wstring& target, const std::wstring& group) {
         if (!listing) continue;
         do {
             // The pattern also matches by short name ("x.lnkx"), and can match a folder.
-            if (listedKind(data) != EntryKind::File || !hasLinkExtension(data.cFileName))
-                continue;
+            if (listedKind(data) != EntryKind::File || !hasLinkExtension(data.cFileName)) continue;
             const std::wstring path = folder.path + L"\\" + data.cFileName;
             lastLoadSucceeded = SUCCEEDED(object->file->Load(path.c_str(), STGM_READ));
             if (!lastLoadSucceeded) continue;
