@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
                             {"bare DeleteFileW loop", {}}, {"bare SetFileSecurityW loop", {}},
                             {"bare safe-secure loop", {}}, {"command 4, access for Users", {}},
                             {"bare safe-delete loop", {}}};
-    std::vector<double> uninstallPeak;
+    std::vector<double> uninstallPeak, grantPeak, registerPeak;
     for (int round = 0; round < rounds; ++round) {
         const std::wstring installation = base + std::wstring(L"inst");
         const std::wstring rmdirTree = base + std::wstring(L"rmdir");
@@ -254,6 +254,7 @@ int main(int argc, char** argv) {
             std::printf("registration failed\n");
             return 1;
         }
+        registerPeak.push_back(mib(registered.peakBytes));
         if (!bench::makeTrees({installation, rmdirTree, deleteTree, secureTree, safeDeleteTree},
                               folders, filesPerFolder)) {
             std::printf("cannot build the trees\n");
@@ -291,6 +292,7 @@ int main(int argc, char** argv) {
             [&] {
                 const Timed t = runTimed(tendril, product.request(GrantUsersAccess, secureTree));
                 all[5].ms.push_back(t.ms);
+                grantPeak.push_back(mib(t.peakBytes));
                 return succeeded(t, GrantUsersAccess);
             },
             [&] {
@@ -334,6 +336,10 @@ int main(int argc, char** argv) {
     std::printf("peak working set (MiB, median of runs):\n");
     std::printf("  tendril.exe during command 3   %6.2f (goal at most 16)\n",
                 median(uninstallPeak));
+    std::printf("  tendril.exe during command 4   %6.2f (the same walk, without shortcuts)\n",
+                median(grantPeak));
+    std::printf("  tendril.exe during command 1   %6.2f (a registration, with its shortcuts)\n",
+                median(registerPeak));
     std::printf("  tendril.exe during command 6   %6.2f\n", median(noopPeak));
     std::printf("  bare pipe client               %6.2f (what any program costs under this Wine)\n",
                 median(barePeak));

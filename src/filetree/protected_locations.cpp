@@ -2,10 +2,12 @@
 
 #include "common/ascii_case.h"
 #include "common/growing_buffer.h"
+#include "common/unique_handle.h"
 #include "filetree/path_forms.h"
 #include "log/log.h"
 
 #include <shlobj.h>
+#include <userenv.h>
 #include <windows.h>
 
 #include <vector>
@@ -34,6 +36,7 @@ enum class Source {
     SystemWindowsFolder,
     Environment,
     ProfilesFolder,
+    OwnProfileParent,
     OwnFolder
 };
 
@@ -60,6 +63,8 @@ constexpr Row kProtected[] = {
     {Source::Csidl,               CSIDL_COMMON_APPDATA,          L"Microsoft",        Reach::InsideButShortcutGroups, false},
     // Every profile lies inside it: one user must not have another's files deleted or opened up.
     {Source::ProfilesFolder,      0,                             nullptr,             Reach::InsideButShortcutGroups, false},
+    // The same, should the profiles have been moved after ours was made.
+    {Source::OwnProfileParent,    0,                             nullptr,             Reach::InsideButShortcutGroups, false},
     {Source::Csidl,               CSIDL_DESKTOP,                 nullptr,             Reach::InsideButShortcutGroups, true},
     {Source::Csidl,               CSIDL_PROGRAMS,                nullptr,             Reach::InsideButShortcutGroups, true},
     {Source::Csidl,               CSIDL_STARTMENU,               nullptr,             Reach::InsideButShortcutGroups, true},
@@ -101,19 +106,35 @@ std::wstring lookUp(const Row& row) {
             path = callWithGrowingBuffer(
                 [&](wchar_t* b, DWORD n) { return ::GetEnvironmentVariableW(row.name, b, n); });
             break;
-        case Source::Csidl:
-        case Source::ProfilesFolder: {
+        case Source::Csidl: {
             wchar_t buffer[MAX_PATH] = {};
-            const int csidl = row.source == Source::Csidl ? row.csidl : CSIDL_PROFILE;
-            if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+            if (FAILED(::SHGetFolderPathW(nullptr, row.csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
                 return {};
             path = buffer;
-            if (row.source == Source::ProfilesFolder) {
-                dropTrailingBackslash(path);
-                const std::size_t slash = path.rfind(L'\\');
-                path = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-            }
             if (row.name && !path.empty()) path += std::wstring(L"\\") + row.name;
+            break;
+        }
+        // Asked of the profile service, not of the shell: under Wine the shell's answer for the
+        // profile (CSIDL_PROFILE) loads the COM library, which costs every walk 1.8 MiB.
+        case Source::ProfilesFolder:
+            path = callWithGrowingBuffer([](wchar_t* b, DWORD n) -> DWORD {
+                DWORD size = n;
+                if (::GetProfilesDirectoryW(b, &size)) return static_cast<DWORD>(::wcsnlen(b, n));
+                return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > n ? size : 0;
+            });
+            break;
+        case Source::OwnProfileParent: {
+            UniqueHandle token;
+            if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+            path = callWithGrowingBuffer([&](wchar_t* b, DWORD n) -> DWORD {
+                DWORD size = n;
+                if (::GetUserProfileDirectoryW(token.get(), b, &size))
+                    return static_cast<DWORD>(::wcsnlen(b, n));
+                return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > n ? size : 0;
+            });
+            dropTrailingBackslash(path);
+            const std::size_t slash = path.rfind(L'\\');
+            path = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
             break;
         }
         case Source::OwnFolder: {

@@ -115,8 +115,8 @@ TEST_P(ShippedPrograms, Are32BitAndImportOnlyWindowsLibraries) {
 
     // Libraries of Windows itself (msvcrt.dll included); the mingw runtime is linked in.
     const std::set<std::string> system = {
-        "kernel32.dll", "user32.dll",   "advapi32.dll", "shell32.dll", "shlwapi.dll",
-        "ole32.dll",    "oleaut32.dll", "psapi.dll",    "msvcrt.dll",  "ntdll.dll"};
+        "kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
+        "oleaut32.dll", "psapi.dll",  "msvcrt.dll",   "ntdll.dll",   "userenv.dll"};
     const std::vector<std::string> imports = image.importedLibraries();
     EXPECT_NE(std::find(imports.begin(), imports.end(), "KERNEL32.dll"), imports.end());
     for (const std::string& library : imports)
