@@ -23,9 +23,9 @@ scripts/setup.sh
 $shipped && scripts/setup-win32.sh
 cmake --preset win32-release >/dev/null
 cmake --build --preset win32-release >/dev/null
-$shipped && cmake --build --preset win32-release --target bench_bare_client >/dev/null
+$shipped && cmake --build --preset win32-release --target bench_bare_client bench_bare_shortcut >/dev/null
 cmake --preset win64-test >/dev/null
-cmake --build --preset win64-test --target bench_commands bench_filetree >/dev/null
+cmake --build --preset win64-test --target bench_commands bench_filetree bench_bare_shortcut >/dev/null
 
 export WINEPREFIX="$PWD/build/win64/wineprefix"
 $shipped && WINEPREFIX="$PWD/build/win32/wineprefix"
@@ -42,7 +42,15 @@ run() {
   cat "$out"
   return "$status"
 }
+# The floor of the commands that handle shortcuts: a program that writes and reads back one.
+shortcut_floor() {
+  local peaks=() i
+  for i in 1 2 3; do peaks+=("$(run "$1" 'C:\users\Public' | tr -d '\r' | grep -E '^[0-9.]+$' || echo failed)"); done
+  echo "== peak working set of a bare program that writes and reads back one shortcut" \
+       "($(basename "$1")): ${peaks[*]} MiB"
+}
 if $shipped; then
+  shortcut_floor build/win32/bench/bench_bare_shortcut.exe
   echo "== the shipped 32-bit pair through the launcher library: bench_commands $folders $files" \
        "$rounds $trips build/win32/tendril.exe build/win32/bench/bench_bare_client.exe"
   run build/win64/bench/bench_commands.exe "$folders" "$files" "$rounds" "$trips" \
@@ -50,6 +58,7 @@ if $shipped; then
   rm -f "$out"
   exit 0
 fi
+shortcut_floor build/win64/bench/bench_bare_shortcut.exe
 echo "== commands through the launcher library: bench_commands $folders $files $rounds $trips"
 run build/win64/bench/bench_commands.exe "$folders" "$files" "$rounds" "$trips"
 echo "== walks in-process: bench_filetree $folders $files $walkRounds folders"
