@@ -21,11 +21,23 @@
 #     64-bit stand-in installer), waits for it and deletes the package.
 # Everything each step printed, and the comparisons, are kept in build/win32/test-win32/.
 #
+#   scripts/test-win32.sh --suite   also builds every test as the release is built (i686,
+#                                   MinSizeRel: the win32-test preset) and runs them all under
+#                                   32-bit Wine, with the tests' own side 32-bit too (a few minutes
+#                                   more on a kernel that runs 32-bit programs; hours under qemu)
+#
 # Needs root or sudo once: scripts/setup-win32.sh installs wine32:i386 and qemu-user-static and
 # registers qemu-i386-static with binfmt_misc (it explains each step).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+suite=false
+for option in "$@"; do
+  case $option in
+    --suite) suite=true ;;
+    *) echo "usage: scripts/test-win32.sh [--suite]" >&2; exit 2 ;;
+  esac
+done
 RUN_STARTED=$(date +%s)
 
 heading() { printf '\n==== %s ====\n' "$*"; }
@@ -307,8 +319,28 @@ remove_keys
 remove_shortcuts
 rm -rf "$BASE_UNIX"
 
+SUITE_RESULT=""
+if $suite; then
+  heading "Every test, built as the release is, under 32-bit Wine (win32-test)"
+  wine_prefix_down
+  suite_started=$(date +%s)
+  cmake --preset win32-test >/dev/null
+  cmake --build --preset win32-test
+  suite_status=0
+  (
+    export WINEPREFIX="$ROOT/build/win32-test/wineprefix"
+    source scripts/wine-env.sh
+    trap wine_prefix_down EXIT
+    wine_prefix_up
+    ctest --preset win32-test
+  ) || suite_status=$?
+  SUITE_RESULT="the 32-bit test suite took $(elapsed "$suite_started") s"
+  check "every test of the win32-test build passed" [ "$suite_status" -eq 0 ]
+fi
+
 heading "Summary"
 printf '%s\n' "${TIMINGS[@]}"
+[ -n "$SUITE_RESULT" ] && echo "$SUITE_RESULT"
 echo "the eight 32-bit commands took $SHIPPED_TOOK s; the whole run $(elapsed "$RUN_STARTED") s"
 echo "outputs, logs and snapshots: $OUT"
 if [ ${#FAILURES[@]} -gt 0 ]; then

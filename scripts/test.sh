@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build compiled and packed (scripts/package.sh),
 # the test build's tests under Wine, among them test_package, which checks that package.
-# The 32-bit build is run for real only by scripts/test-win32.sh (slow: qemu emulation).
+# The 32-bit build is run for real only by scripts/test-win32.sh, which needs 32-bit Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

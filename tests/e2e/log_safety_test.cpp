@@ -65,6 +65,9 @@ TEST(LogSafety, ALogNameThatIsASecondNameOfAnotherFileIsLeftAlone) {
 TEST(LogSafety, AModulePathTooLongForItsBufferGivesNoLog) {
     // Wine's CreateProcessW cannot start a program at such a path (error 2); its loader, started
     // as a native program, can.
+    if (sizeof(void*) == 4)
+        GTEST_SKIP() << "a 32-bit test build cannot start it so under Wine 8.0: the native loader, "
+                        "started from a 32-bit process, reports the program's file not found";
     const std::wstring loader = L"Z:\\usr\\lib\\wine\\wine64";
     if (!exists(loader)) GTEST_SKIP() << "no Wine loader at /usr/lib/wine/wine64 to start it with";
 

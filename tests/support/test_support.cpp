@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <utility>
@@ -136,7 +137,15 @@ ScratchRegistryLink::ScratchRegistryLink(std::wstring path, const std::wstring& 
                           KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.put(),
                           nullptr) != ERROR_SUCCESS)
         return;
-    const std::wstring destination = L"\\Registry\\Machine\\" + targetPath;
+    // A link's target is a path of the registry itself, where a 32-bit program's SOFTWARE is
+    // SOFTWARE\WOW6432Node: point it at the key this program sees under targetPath.
+    std::wstring target = targetPath;
+    BOOL wow64 = FALSE;
+    if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64 &&
+        ::CompareStringOrdinal(target.c_str(), std::min<int>(9, static_cast<int>(target.size())),
+                               L"SOFTWARE\\", 9, TRUE) == CSTR_EQUAL)
+        target.insert(9, L"WOW6432Node\\");
+    const std::wstring destination = L"\\Registry\\Machine\\" + target;
     created_ =
         ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
                          reinterpret_cast<const BYTE*>(destination.data()),
@@ -183,7 +192,9 @@ LRESULT CALLBACK MessageRecorder::windowProc(HWND window, UINT message, WPARAM w
     auto* self = reinterpret_cast<MessageRecorder*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self && message >= WM_USER)
         self->messages_.push_back(
-            {message, static_cast<std::int64_t>(wParam), static_cast<std::int64_t>(lParam)});
+            // Signed, as the codes were sent: a 32-bit build's WPARAM is 32 bits wide.
+            {message, static_cast<std::int64_t>(static_cast<INT_PTR>(wParam)),
+             static_cast<std::int64_t>(lParam)});
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
