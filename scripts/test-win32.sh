@@ -26,8 +26,8 @@
 #                                   32-bit Wine, with the tests' own side 32-bit too (a few minutes
 #                                   more on a kernel that runs 32-bit programs; hours under qemu)
 #
-# Needs root or sudo once: scripts/setup-win32.sh installs wine32:i386 and qemu-user-static and
-# registers qemu-i386-static with binfmt_misc (it explains each step).
+# Needs root or sudo once: scripts/setup-win32.sh installs wine32:i386 and, on a kernel that runs
+# no 32-bit program, qemu-user-static, registered with binfmt_misc (it explains each step).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
