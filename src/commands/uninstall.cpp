@@ -5,6 +5,7 @@
 #include "common/ascii_case.h"
 #include "filetree/access_grant.h"
 #include "filetree/path_guard.h"
+#include "filetree/protected_locations.h"
 #include "filetree/tree_walks.h"
 #include "install/client_installation.h"
 #include "install/install_directory_list.h"
@@ -85,6 +86,14 @@ bool uninstallClient() {
     const std::wstring longName = fieldText(assistantRequest.longName);
     const std::wstring exeName = fieldText(assistantRequest.exeName);
 
+    // The records of a system key are no records of ours, and a refusal is no success: the
+    // launcher hears it as it hears a refused folder.
+    if (!regPath.empty() && refuseProtectedRegistryPath(regPath)) {
+        notifyProgress(0);
+        setLastAssistantError(InstallFolderTooShort);
+        notifyProgress(100);
+        return false;
+    }
     InstallDirectoryList list;
     list.open(regPath);
     const int slot = list.indexOf(folder);

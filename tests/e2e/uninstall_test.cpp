@@ -235,6 +235,7 @@ TEST(UninstallClient, NothingOutsideTheInstallationIsDeleted) {
         std::wstring uninstallString;  // empty: as command 1 wrote it
         std::vector<std::pair<std::wstring, std::wstring>> appList;
         bool linkInside;
+        std::wstring iconName = L"";  // empty: the product's own
     } cases[] = {
         {"an exeName that climbs out", up + L"sentinel.txt", L"", {}, false},
         {"an UninstallString naming no .lnk",
@@ -253,6 +254,8 @@ TEST(UninstallClient, NothingOutsideTheInstallationIsDeleted) {
          {{up + L"sentinel", L"x"}, {L"..", L"x"}},
          false},
         {"a folder link inside the installation", L"", L"", {}, true},
+        // No main shortcut, so no "Uninstall " one of an empty name in the program group either.
+        {"an icon name that names no file", L"", L"", {}, false, L"a\\b"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -283,9 +286,16 @@ TEST(UninstallClient, NothingOutsideTheInstallationIsDeleted) {
         if (!c.exeName.empty()) {
             Request::setText(request.record.exeName, c.exeName);
         }
+        const std::wstring unnamed =
+            specialFolder(CSIDL_COMMON_PROGRAMS) + L"\\" + product.longName + L"\\Uninstall .lnk";
+        if (!c.iconName.empty()) {
+            Request::setText(request.record.iconName, c.iconName);
+            ASSERT_TRUE(writeShortcut(unnamed, installed.folder / L"client.exe"));
+        }
         const RunResult run = product.run(tendril, request);
         ASSERT_TRUE(run.result.has_value()) << describe(run.messages);
         EXPECT_EQ(run.result->second, 0);
+        if (!c.iconName.empty()) EXPECT_TRUE(exists(unnamed));
         if (c.linkInside && exists(link)) runUnix("/bin/rm", {unixPath(link)});
         EXPECT_TRUE(exists(outside / L"sentinel.txt"));
         EXPECT_TRUE(exists(outside / L"sentinel.lnk"));
@@ -321,7 +331,12 @@ TEST(UninstallClient, ProtectedLocationsAreRefused) {
     ScratchFolder folder(L"client");
     launch::Request request = product.request(UninstallClient, folder.path());
     launch::Request::setText(request.record.regPath, systemKey);
-    EXPECT_TRUE(product.run(tendril, request).result.has_value());
+    const RunResult refused = product.run(tendril, request);
+    ASSERT_TRUE(refused.result.has_value()) << describe(refused.messages);
+    EXPECT_EQ(*refused.result, std::make_pair(static_cast<std::int32_t>(UninstallClient),
+                                              static_cast<std::int32_t>(InstallFolderTooShort)))
+        << "a refusal is no success";
+    EXPECT_EQ(progressOf(refused.messages), (std::vector<std::int64_t>{0, 100}));
     EXPECT_TRUE(valuesOf(systemKey + L"\\Install").empty());
     EXPECT_NE(tendril.log().find("Refused protected location: " + narrow(systemKey)),
               std::string::npos);
