@@ -140,7 +140,8 @@ bool uninstallClient() {
         const std::wstring target = folder + L"\\" + exeName;
         deleteShortcut(target, mainShortcut, CSIDL_COMMON_STARTMENU, L"");
         deleteShortcut(target, mainShortcut, CSIDL_COMMON_PROGRAMS, longName);
-        deleteUninstallShortcut(target, mainShortcut, longName);
+        // No main shortcut, no "Uninstall" one: "Uninstall " alone names no shortcut of ours.
+        if (!mainShortcut.empty()) deleteUninstallShortcut(target, mainShortcut, longName);
         if (shortcutPath.size() > 3) ::DeleteFileW(shortcutPath.c_str());
 
         result = list.remove(folder);

@@ -295,7 +295,9 @@ TEST(UninstallClient, NothingOutsideTheInstallationIsDeleted) {
         const RunResult run = product.run(tendril, request);
         ASSERT_TRUE(run.result.has_value()) << describe(run.messages);
         EXPECT_EQ(run.result->second, 0);
-        if (!c.iconName.empty()) EXPECT_TRUE(exists(unnamed));
+        if (!c.iconName.empty()) {
+            EXPECT_TRUE(exists(unnamed));
+        }
         if (c.linkInside && exists(link)) runUnix("/bin/rm", {unixPath(link)});
         EXPECT_TRUE(exists(outside / L"sentinel.txt"));
         EXPECT_TRUE(exists(outside / L"sentinel.lnk"));
