@@ -50,7 +50,9 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
     }
     // The registration that follows the move records the shortcut's folder: refused there, it
     // would leave the installation moved and unregistered.
-    return refuseProtectedRegistryPath(regPath) || refuseProtectedRegistryPath(oldRegPath) ||
+    // An empty old registry path names no old record: the rename then registers afresh.
+    return refuseProtectedRegistryPath(regPath) ||
+           (!oldRegPath.empty() && refuseProtectedRegistryPath(oldRegPath)) ||
            refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder));
 }
 

@@ -227,6 +227,41 @@ TEST(SetLongName, AGuestInstallationIsMovedButNotRegistered) {
     EXPECT_EQ(tendril.log().find("InstallClient:"), std::string::npos);
 }
 
+// An old name that is empty names nothing of the old registration: the rename goes on as for an
+// installation with no old record, and the shortcut to the old launcher that an empty program
+// group leaves at the top of the Programs folder goes with the rest.
+TEST(SetLongName, EmptyOldNamesStillMoveAndRegister) {
+    const struct {
+        const char* what;
+        bool oldRegPathGiven;  // false: the argument stops after the old short name
+    } cases[] = {
+        {"an argument of two values: no old long name, no old registry path", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TendrilCopy tendril;
+        TestProduct product;
+        UniqueShortcutNames names;
+        ScratchFolder scratch(L"ren");
+        const std::wstring source = scratch / L"Old", destination = scratch / L"New";
+        ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+        ASSERT_TRUE(writeFile(source + L"\\client.exe", "x"));
+        const std::wstring oldLink = names.programs() + L"\\" + names.name() + L".lnk";
+        ASSERT_TRUE(writeShortcut(oldLink, source + L"\\Launcher.exe"));
+        Request request = product.request(SetLongName, source);
+        Request::setText(request.record.argument,
+                         L"\"" + destination + L"\" \"short\"" +
+                             (c.oldRegPathGiven ? L" \"\" \"" + product.regPath + L"\" \"icon\""
+                                                : L""));
+        EXPECT_EQ(errorOf(product.run(tendril, request)), 0);
+        EXPECT_TRUE(exists(destination + L"\\client.exe"));
+        EXPECT_FALSE(exists(oldLink));
+        EXPECT_TRUE(isDirectory(names.programs()));
+        EXPECT_EQ(product.slots()[0], destination);
+        EXPECT_EQ(dataOf(valuesOf(product.uninstallKey(0)), L"InstallLocation"), destination);
+    }
+}
+
 TEST(SetLongName, RefusedLocationsChangeNothing) {
     TendrilCopy tendril;
     TestProduct product;
