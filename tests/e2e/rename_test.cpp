@@ -235,6 +235,7 @@ TEST(SetLongName, EmptyOldNamesStillMoveAndRegister) {
         const char* what;
         bool oldRegPathGiven;  // false: the argument stops after the old short name
     } cases[] = {
+        {"an empty old long name", true},
         {"an argument of two values: no old long name, no old registry path", false},
     };
     for (const auto& c : cases) {
