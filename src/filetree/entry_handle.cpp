@@ -19,8 +19,10 @@ bool refusesOptionalAccess(NTSTATUS status) {
 // Everyone else keeps every kind of access they have; we only ever add to what they can do.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-NTSTATUS openRelative(HANDLE folder, std::wstring_view name, ACCESS_MASK access,
-                      UniqueFile& entry) {
+}  // namespace
+
+LONG openRelative(HANDLE folder, std::wstring_view name, ACCESS_MASK access, UniqueFile& entry,
+                  ULONG disposition, ULONG options) {
     constexpr std::size_t kMaxNameBytes = std::numeric_limits<USHORT>::max();
     if (name.empty() || name.size() * sizeof(wchar_t) > kMaxNameBytes)
         return static_cast<NTSTATUS>(0xC0000033L);  // STATUS_OBJECT_NAME_INVALID
@@ -34,19 +36,29 @@ NTSTATUS openRelative(HANDLE folder, std::wstring_view name, ACCESS_MASK access,
     IO_STATUS_BLOCK io;
     HANDLE handle = nullptr;
     const NTSTATUS status = ::NtCreateFile(
-        &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
-        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
+        &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll, disposition,
+        options | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT |
+            FILE_SYNCHRONOUS_IO_NONALERT,
         nullptr, 0);
     entry.reset(NT_SUCCESS(status) ? handle : INVALID_HANDLE_VALUE);
     return status;
 }
 
-bool hasFileId(HANDLE entry, LONGLONG fileId) {
+bool fileIdOf(HANDLE entry, LONGLONG& fileId) {
     FILE_INTERNAL_INFORMATION info;
     IO_STATUS_BLOCK io;
-    return NT_SUCCESS(
-               ::NtQueryInformationFile(entry, &io, &info, sizeof info, FileInternalInformation)) &&
-           info.IndexNumber.QuadPart == fileId;
+    if (!NT_SUCCESS(
+            ::NtQueryInformationFile(entry, &io, &info, sizeof info, FileInternalInformation)))
+        return false;
+    fileId = info.IndexNumber.QuadPart;
+    return true;
+}
+
+namespace {
+
+bool hasFileId(HANDLE entry, LONGLONG fileId) {
+    LONGLONG id = 0;
+    return fileIdOf(entry, id) && id == fileId;
 }
 
 // The attributes a program may set; the others (directory, reparse point, compression and the

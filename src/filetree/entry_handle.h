@@ -11,11 +11,23 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace tendril {
 
 // What a walk asks for to read a folder's listing through its handle.
 constexpr ACCESS_MASK kListFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+
+// Opens name (one component, matched exactly) relative to the folder handle, as itself
+// (FILE_OPEN_REPARSE_POINT), for synchronous I/O, with every kind of sharing: FILE_OPEN to open
+// an entry, FILE_CREATE to make a new one that nothing else has that name. options adds
+// NtCreateFile's create options (FILE_DIRECTORY_FILE, FILE_NON_DIRECTORY_FILE). Returns the
+// NTSTATUS (a LONG); entry holds the handle on success and none otherwise.
+LONG openRelative(HANDLE folder, std::wstring_view name, ACCESS_MASK access, UniqueFile& entry,
+                  ULONG disposition = 1 /* FILE_OPEN */, ULONG options = 0);
+
+// The file system's number of the opened entry; false when it cannot be queried.
+bool fileIdOf(HANDLE entry, LONGLONG& fileId);
 
 // The path itself looked up in its parent's listing (no wildcard, so a trailing backslash finds
 // nothing). Under Wine this is where a directory link shows as one: a handle opened on it leads

@@ -234,6 +234,37 @@ bool isProtectedFolder(const std::wstring& folder, GuardUse use) {
            isProtectedNormalized(final, use);
 }
 
+bool isProtectedResolvedFolder(const std::wstring& folder, GuardUse use) {
+    return folder.empty() || isProtectedNormalized(folder, use);
+}
+
+std::wstring protectedFolderWithId(DWORD volume, LONGLONG fileId) {
+    struct Identity {
+        DWORD volume;
+        LONGLONG fileId;
+        std::wstring path;
+    };
+    // Opened once: the system's folders are not moved while we run.
+    static const std::vector<Identity> identities = [] {
+        std::vector<Identity> list;
+        for (const Location& location : protectedLocations()) {
+            const UniqueFile folder(::CreateFileW(
+                location.path.c_str(), FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            BY_HANDLE_FILE_INFORMATION info;
+            if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) continue;
+            const LONGLONG id = (static_cast<LONGLONG>(info.nFileIndexHigh) << 32) |
+                                static_cast<LONGLONG>(info.nFileIndexLow);
+            list.push_back({info.dwVolumeSerialNumber, id, location.path});
+        }
+        return list;
+    }();
+    for (const Identity& identity : identities)
+        if (identity.volume == volume && identity.fileId == fileId) return identity.path;
+    return {};
+}
+
 bool isProtectedRegistryPath(const std::wstring& path) {
     const std::vector<std::wstring> key = keyComponents(path);
     if (key.size() < 2) return true;

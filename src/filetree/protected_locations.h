@@ -5,6 +5,8 @@
 // every walk asks it about the folder it was given.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace tendril {
@@ -28,6 +30,15 @@ enum class GuardUse {
 // Checked both as written and, when it exists, as the folder it finally resolves to through
 // links and short names.
 bool isProtectedFolder(const std::wstring& folder, GuardUse use = GuardUse::Request);
+
+// isProtectedFolder for a path that was already resolved component by component from its volume
+// root (anchored_folder.h): decided on its text alone, nothing is opened again.
+bool isProtectedResolvedFolder(const std::wstring& folder, GuardUse use);
+
+// When the object with this volume serial and file id is one of the system's protected folders,
+// its path as the guard knows it; otherwise empty. Lets a walk from the volume root see a system
+// folder that it reached under another name (another drive letter for the same volume, say).
+std::wstring protectedFolderWithId(DWORD volume, LONGLONG fileId);
 
 // True when a key path below HKEY_LOCAL_MACHINE has fewer than two components, or is one of the
 // system's own trees (SOFTWARE\Microsoft, SYSTEM, ...) or lies inside one.

@@ -21,8 +21,12 @@ FolderListing::FolderListing(HANDLE folder)
 bool FolderListing::fill() {
     current_ = nullptr;
     if (ended_ || !buffer_) return false;
-    if (!::GetFileInformationByHandleEx(folder_, FileIdBothDirectoryInfo, buffer_.get(),
-                                        kListingBufferBytes)) {
+    // The first read starts the listing over: a folder handle that an earlier walk listed (the
+    // uninstall counts, secures and deletes through one anchored handle) is read from its start.
+    const FILE_INFO_BY_HANDLE_CLASS infoClass =
+        started_ ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo;
+    started_ = true;
+    if (!::GetFileInformationByHandleEx(folder_, infoClass, buffer_.get(), kListingBufferBytes)) {
         // ERROR_NO_MORE_FILES at the end; any other failure ends the listing as well.
         ended_ = true;
         return false;

@@ -39,6 +39,7 @@ private:
     const std::byte* current_ = nullptr;
     bool readable_ = false;
     bool ended_ = false;
+    bool started_ = false;
 };
 
 // Test seam: called with each entry's name after its folder listed it and before the walk opens
