@@ -1,7 +1,9 @@
 #include "commands/app_list.h"
 
 #include "common/unique_handle.h"
-#include "filetree/file_exists.h"
+#include "filetree/anchored_folder.h"
+#include "filetree/entry_handle.h"
+#include "filetree/tree_entry.h"
 
 #include <windows.h>
 
@@ -19,26 +21,17 @@ bool isPlainSingleFile(HANDLE file) {
            info.nNumberOfLinks == 1;
 }
 
-// Clears the read-only attribute and deletes the open file through its own handle.
-void deleteThroughHandle(HANDLE file) {
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
 }  // namespace
 
-bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list) {
-    const std::wstring path = folder + L"\\" + kAppListFileName;
-    if (!fileExists(path)) {
+bool readAppList(HANDLE folder, std::vector<AppListRecord>& list) {
+    ChildEntry entry;
+    if (!findChild(folder, kAppListFileName, entry)) return false;
+    // A folder of that name holds no list; a link is not read through.
+    if (!entry.found || entryKind(entry.attributes, entry.reparseTag) != EntryKind::File) {
         list.clear();
         return true;
     }
-    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                                        0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr));
+    const UniqueFile file = openChild(folder, entry, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
     if (!file) return false;
     if (!isPlainSingleFile(file.get())) {
         list.clear();
@@ -58,6 +51,14 @@ bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list) {
         if (::ReadFile(file.get(), &buffer, sizeof buffer, &read, nullptr) && read == sizeof buffer)
             record = buffer;
     }
+    return true;
+}
+
+bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list) {
+    const Anchor anchor = anchorFolder(folder, GuardUse::Request);
+    if (anchor.exists()) return readAppList(anchor.folder.get(), list);
+    if (anchor.refused()) return false;
+    list.clear();
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <tendril/protocol.h>
 
+#include <windows.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -30,6 +32,11 @@ inline constexpr std::size_t kMaxAppListRecords = 65536;
 // is a file that exists but cannot be opened.
 // After a grant Users may replace the file: one that is a link or has a second name elsewhere is
 // read as an empty list and left alone (true), so that nothing is read or deleted through it.
+// The file is looked up and opened relative to the folder's handle, as itself.
+bool readAppList(HANDLE folder, std::vector<AppListRecord>& list);
+
+// The same for a folder path, anchored first (anchored_folder.h): a missing folder holds an empty
+// list, a refused one none (false).
 bool readAppList(const std::wstring& folder, std::vector<AppListRecord>& list);
 
 }  // namespace tendril

@@ -43,13 +43,23 @@ bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
         setLastAssistantError(FolderNotFound);
         return false;
     }
-    // Handing Users a system folder or key would hand them the machine.
-    if (refuseProtectedFolder(folder) ||
-        (!regPath.empty() && refuseProtectedRegistryPath(regPath))) {
+    return grantInstallAccess(anchorFolderOrLog(folder, GuardUse::Request, WRITE_DAC), regPath,
+                              reportProgress, context);
+}
+
+bool grantInstallAccess(const Anchor& folder, const std::wstring& regPath, bool reportProgress,
+                        const WalkContext& context) {
+    // Handing Users a system folder or key, or whatever a link leads to, would hand them the
+    // machine. A file where the folder should be is no installation folder.
+    if (folder.refusal == AnchorRefusal::NotAFolder) {
+        setLastAssistantError(FolderNotFound);
+        return false;
+    }
+    if (folder.refused() || (!regPath.empty() && refuseProtectedRegistryPath(regPath))) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }
-    if (pathKind(folder) != EntryKind::Folder) {
+    if (!folder.exists()) {
         setLastAssistantError(FolderNotFound);
         return false;
     }
@@ -57,11 +67,12 @@ bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
         setLastAssistantError(SecurityDescriptorFailed);
         return false;
     }
-    if (secureEntry(folder.c_str(), usersSecurityDescriptor.get(), true) != SecureResult::Applied) {
+    if (secureOpenedEntry(folder.folder.get(), usersSecurityDescriptor.get(), true) !=
+        SecureResult::Applied) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }
-    setTreeSecurity(folder, reportProgress, context);
+    setTreeSecurity(folder.folder, reportProgress, context);
     if (!regPath.empty()) {
         setRegistryKeySecurity(regPath);
         setRegistryKeySecurity(regPath + L"\\Install");

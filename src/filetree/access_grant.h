@@ -2,6 +2,7 @@
 // with the "Install" subkey below HKEY_LOCAL_MACHINE.
 #pragma once
 
+#include "filetree/anchored_folder.h"
 #include "filetree/walk_context.h"
 
 #include <string>
@@ -17,12 +18,18 @@ bool setRegistryKeySecurity(const std::wstring& path);
 // Secures folder, everything beneath it (setTreeSecurity with context, ticking per file when
 // reportProgress), HKLM\regPath and HKLM\regPath\Install, rebuilding usersSecurityDescriptor
 // first. The walk stops when context's cancel flag is set; the rest still runs. Records
-// FolderNotFound (folder refused by isWalkablePath, missing, not a folder, or a link),
-// AccessNotGranted (a protected folder or registry path, refused before anything is touched; or
-// the folder's own list not set) or SecurityDescriptorFailed, and returns false in those cases;
-// failures beneath the folder and in the registry are ignored. True when the folder itself
-// received the descriptor.
+// FolderNotFound (folder refused by isWalkablePath, missing, or a file), AccessNotGranted (a
+// folder the anchor refuses: a protected one, a link on the way, a share of this machine; a
+// protected registry path; all refused before anything is touched; or the folder's own list not
+// set) or SecurityDescriptorFailed, and returns false in those cases; failures beneath the folder
+// and in the registry are ignored. True when the folder itself received the descriptor.
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
                         bool reportProgress, const WalkContext& context = {});
+
+// The same for a folder the command has anchored (anchorFolderOrLog, GuardUse::Request, with
+// WRITE_DAC among the optional access), which has logged any refusal: everything happens through
+// its handle.
+bool grantInstallAccess(const Anchor& folder, const std::wstring& regPath, bool reportProgress,
+                        const WalkContext& context = {});
 
 }  // namespace tendril

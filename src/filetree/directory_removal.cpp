@@ -1,5 +1,7 @@
 #include "filetree/directory_removal.h"
 
+#include "filetree/anchored_folder.h"
+
 #include "common/unique_handle.h"
 #include "filetree/entry_handle.h"
 #include "filetree/path_guard.h"
@@ -38,38 +40,41 @@ bool removeContents(HANDLE folder, DWORD volume) {
     return listed && everyEntryRemoved;
 }
 
-// A folder path that is a link: the link itself goes, if the handle is the link. Under Wine the
-// open follows a directory link to its target, which is then left alone.
+// A folder path that is a link: the link itself goes, if the handle is the link, reached from its
+// anchored parent. Under Wine the open follows a directory link to its target, whose id is not
+// the listed one, so nothing is removed there.
 bool removeLinkPath(const std::wstring& path) {
-    const UniqueFile link = openPath(path, kRemoveAccess);
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return false;
+    const Anchor parent = anchorFolder(path.substr(0, slash), GuardUse::WalkRoot);
+    ChildEntry entry;
+    if (!parent.exists() || !findChild(parent.folder.get(), path.substr(slash + 1), entry) ||
+        !entry.found || entryKind(entry.attributes, entry.reparseTag) != EntryKind::Link)
+        return false;
+    const UniqueFile link = openChild(parent.folder.get(), entry, kRemoveAccess);
     return link && handleKind(link.get()) == EntryKind::Link && deleteThroughHandle(link.get());
 }
 
-// The folder at path with kListFolderAccess (and the right to remove it, when granted), and its
-// volume; no handle unless it is a plain folder.
-UniqueFile openFolderToRemove(const std::wstring& path, DWORD& volume) {
-    UniqueFile folder = openPlainFolder(path, kRemoveAccess);
-    if (!folder || !volumeSerialOf(folder.get(), volume)) return UniqueFile();
-    return folder;
-}
-
 }  // namespace
+
+bool removeFolderTree(const AnchoredFolder& folder) {
+    return folder && removeContents(folder.get(), folder.volume) &&
+           deleteThroughHandle(folder.get());
+}
 
 bool deleteDirectory(const std::wstring& folder) {
     std::wstring path = folder;
     removeTrailingBackslash(path);
     if (!isWalkableRoot(path)) return false;
-    if (pathKind(path) == EntryKind::Link) return removeLinkPath(path);
-    DWORD volume = 0;
-    const UniqueFile root = openFolderToRemove(path, volume);
-    return root && removeContents(root.get(), volume) && deleteThroughHandle(root.get());
+    const Anchor anchor = anchorFolder(path, GuardUse::WalkRoot, kRemoveAccess);
+    if (anchor.exists()) return removeFolderTree(anchor.folder);
+    return anchor.refusal == AnchorRefusal::Link && removeLinkPath(path);
 }
 
 bool deleteDirectoryContents(const std::wstring& folder) {
     if (!isWalkableRoot(folder)) return false;
-    DWORD volume = 0;
-    const UniqueFile root = openFolderToRemove(folder, volume);
-    return root && removeContents(root.get(), volume);
+    const Anchor anchor = anchorFolder(folder, GuardUse::WalkRoot);
+    return anchor.exists() && removeContents(anchor.folder.get(), anchor.folder.volume);
 }
 
 }  // namespace tendril

@@ -5,6 +5,8 @@
 // deleted, through that handle.
 #pragma once
 
+#include "filetree/anchored_folder.h"
+
 #include <string>
 
 namespace tendril {
@@ -18,5 +20,9 @@ bool deleteDirectory(const std::wstring& folder);
 // Removes everything beneath folder (not folder itself). True only when every entry went; false
 // when the folder is missing, is a file or is itself a link, or the path is refused.
 bool deleteDirectoryContents(const std::wstring& folder);
+
+// Removes an anchored folder with everything beneath it, through its handle (which needs DELETE
+// and FILE_WRITE_ATTRIBUTES besides listing). True only when the folder itself went.
+bool removeFolderTree(const AnchoredFolder& folder);
 
 }  // namespace tendril

@@ -27,15 +27,6 @@ struct Walk {
     DWORD volume = 0;
 };
 
-// The root of a walk, opened as a plain folder: none once the launcher has cancelled, and none
-// for a missing path, a file or a link.
-UniqueFile openWalkRoot(const std::wstring& folder, const WalkContext& context, DWORD& volume) {
-    if (context.cancelled()) return UniqueFile();
-    UniqueFile root = openPlainFolder(folder);
-    if (!root || !volumeSerialOf(root.get(), volume)) return UniqueFile();
-    return root;
-}
-
 void countIn(HANDLE folder, const Walk& walk, std::int32_t& counter) {
     if (walk.context.cancelled()) return;
     forEachEntry(folder, &walk.context, [&](const ListedEntry& entry) {
@@ -115,30 +106,53 @@ void deleteIn(HANDLE folder, const Walk& walk) {
     });
 }
 
+// A path given to a walk is anchored first: the walk starts from the handle the decision was
+// taken on.
+Anchor anchorWalkRoot(const std::wstring& folder, const WalkContext& context) {
+    if (context.cancelled()) return Anchor{};
+    return anchorFolder(folder, GuardUse::WalkRoot);
+}
+
 }  // namespace
 
 bool countFiles(const std::wstring& folder, std::int32_t& counter, const WalkContext& context) {
     if (!isWalkableRoot(folder)) return false;
-    Walk walk{context};
-    const UniqueFile root = openWalkRoot(folder, context, walk.volume);
-    if (root) countIn(root.get(), walk, counter);
+    const Anchor root = anchorWalkRoot(folder, context);
+    if (root.exists()) countFiles(root.folder, counter, context);
     return true;
 }
 
 bool setTreeSecurity(const std::wstring& folder, bool reportProgress, const WalkContext& context) {
     if (!isWalkableRoot(folder)) return false;
-    Walk walk{context};
-    const UniqueFile root = openWalkRoot(folder, context, walk.volume);
-    if (root) secureIn(root.get(), walk, usersSecurityDescriptor.get(), reportProgress);
+    const Anchor root = anchorWalkRoot(folder, context);
+    if (root.exists()) setTreeSecurity(root.folder, reportProgress, context);
     return true;
 }
 
 bool deleteTreeContents(const std::wstring& folder, const WalkContext& context) {
     if (!isWalkableRoot(folder)) return false;
-    Walk walk{context};
-    const UniqueFile root = openWalkRoot(folder, context, walk.volume);
-    if (root) deleteIn(root.get(), walk);
+    const Anchor root = anchorWalkRoot(folder, context);
+    if (root.exists()) deleteTreeContents(root.folder, context);
     return true;
+}
+
+void countFiles(const AnchoredFolder& folder, std::int32_t& counter, const WalkContext& context) {
+    if (context.cancelled() || !folder) return;
+    const Walk walk{context, folder.volume};
+    countIn(folder.get(), walk, counter);
+}
+
+void setTreeSecurity(const AnchoredFolder& folder, bool reportProgress,
+                     const WalkContext& context) {
+    if (context.cancelled() || !folder) return;
+    const Walk walk{context, folder.volume};
+    secureIn(folder.get(), walk, usersSecurityDescriptor.get(), reportProgress);
+}
+
+void deleteTreeContents(const AnchoredFolder& folder, const WalkContext& context) {
+    if (context.cancelled() || !folder) return;
+    const Walk walk{context, folder.volume};
+    deleteIn(folder.get(), walk);
 }
 
 }  // namespace tendril

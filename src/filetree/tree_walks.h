@@ -10,6 +10,7 @@
 // a link or by anything else) is left alone, and still counts for progress.
 #pragma once
 
+#include "filetree/anchored_folder.h"
 #include "filetree/walk_context.h"
 
 #include <cstdint>
@@ -36,5 +37,12 @@ bool setTreeSecurity(const std::wstring& folder, bool reportProgress,
 // read-only mark is taken off the entry being deleted, through its handle. One context tick per
 // file, folder and link, whatever the outcome. folder itself stays. False only for a refused path.
 bool deleteTreeContents(const std::wstring& folder, const WalkContext& context = {});
+
+// The same three walks from a folder a command has anchored (anchored_folder.h): they start from
+// its handle and never open its path again. The command has taken the decision on it.
+void countFiles(const AnchoredFolder& folder, std::int32_t& counter, const WalkContext& context);
+void setTreeSecurity(const AnchoredFolder& folder, bool reportProgress,
+                     const WalkContext& context);
+void deleteTreeContents(const AnchoredFolder& folder, const WalkContext& context);
 
 }  // namespace tendril
