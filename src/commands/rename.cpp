@@ -1,7 +1,9 @@
 #include "commands/rename.h"
 
+#include "common/ascii_case.h"
+#include "filetree/anchored_folder.h"
 #include "filetree/directory_removal.h"
-#include "filetree/file_exists.h"
+#include "filetree/tree_entry.h"
 #include "filetree/path_forms.h"
 #include "filetree/path_guard.h"
 #include "filetree/protected_locations.h"
@@ -31,9 +33,36 @@ bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
                                   static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool isExistingFolder(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+// Removes only what the two anchors found is one folder, one inside the other, or the other way.
+bool anchoredOverlap(const std::wstring& source, const std::wstring& destination) {
+    const std::wstring a = anchorFolder(source, GuardUse::Request).fullPath();
+    const std::wstring b = anchorFolder(destination, GuardUse::Request).fullPath();
+    return a.empty() || b.empty() || equalIgnoringAsciiCase(a, b) || isInsideFolder(a, b) ||
+           isInsideFolder(b, a);
+}
+
+// One attempt: both folders anchored again, the source moved by its handle into the handle of the
+// destination's parent. The destination must not exist by then.
+bool moveOnce(const std::wstring& source, const std::wstring& destination) {
+    const Anchor from = anchorFolder(source, GuardUse::Request);
+    if (!from.exists()) return false;
+    // The right to move it, asked of the object we opened: refused while another handle on the
+    // folder does not share deletion, as a move by path would be.
+    const UniqueFile movable(::ReOpenFile(from.folder.get(), DELETE | SYNCHRONIZE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+    if (!movable) return false;
+    const Anchor to = anchorFolder(destination, GuardUse::Request);
+    if (to.refused() || to.missing.size() != 1) return false;
+    return moveFolderInto(movable.get(), to.folder.get(), to.missing.front());
+}
+
+// A plain guest.dat directly inside the anchored folder.
+bool isGuestInstallation(const std::wstring& folder) {
+    const Anchor anchor = anchorFolder(folder, GuardUse::Request);
+    ChildEntry entry;
+    return anchor.exists() && findChild(anchor.folder.get(), L"guest.dat", entry) && entry.found &&
+           entryKind(entry.attributes, entry.reparseTag) == EntryKind::File;
 }
 
 // A destination we may clear and move onto, and locations we may take the registration from and
@@ -46,7 +75,9 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
             logText((L"Refused protected location: " + *folder).c_str(), true);
             return true;
         }
-        if (refuseProtectedFolder(*folder)) return true;
+        // Decided on the folder as opened from its drive down: a link on the way to either,
+        // even to a destination that does not exist yet, is refused.
+        if (anchorFolderOrLog(*folder, GuardUse::Request).refused()) return true;
     }
     // The registration that follows the move records the shortcut's folder: refused there, it
     // would leave the installation moved and unregistered.
@@ -62,16 +93,21 @@ bool moveFolder(const std::wstring& source, const std::wstring& destination,
     // The destination is cleared before the move: if it holds the installation, or lies inside
     // it, or names it another way ("C:/Games/X", a short name, a link), clearing it would delete
     // what we were asked to move.
-    if (foldersOverlap(source, destination)) {
+    if (anchoredOverlap(source, destination)) {
         logFormat(true, L"Refused destination overlapping the installation: %ls",
                   destination.c_str());
         return false;
     }
-    deleteDirectory(destination);
-    if (isExistingFolder(destination)) return false;
+    {
+        const Anchor existing =
+            anchorFolderOrLog(destination, GuardUse::Request, DELETE | FILE_WRITE_ATTRIBUTES);
+        if (existing.refused()) return false;
+        if (existing.exists()) removeFolderTree(existing.folder);
+    }
+    if (anchorFolder(destination, GuardUse::Request).exists()) return false;
     bool moved = false;
     for (int attempt = 1; attempt <= kMoveAttempts && !moved; ++attempt) {
-        moved = ::MoveFileW(source.c_str(), destination.c_str()) != FALSE;
+        moved = moveOnce(source, destination);
         if (!moved) ::Sleep(kMoveRetryDelayMs);
         notifyProgress(10 + attempt);
     }
@@ -132,7 +168,7 @@ bool commands::SetLongName() {
     logText(L"SetLongName - begin", true);
     logText(argument.c_str(), true);
     const std::wstring source = fieldText(assistantRequest.installFolder);
-    const bool guest = fileExists(source + L"\\guest.dat");
+    const bool guest = isGuestInstallation(source);
     const auto [destination, oldShortName, oldLongName, oldRegPath, oldIconName] =
         splitQuotedValues(argument);
     const std::size_t lastSlash = source.rfind(L'\\');

@@ -4,6 +4,8 @@
 #include "commands/process_termination.h"
 #include "common/ascii_case.h"
 #include "filetree/access_grant.h"
+#include "filetree/anchored_folder.h"
+#include "filetree/entry_handle.h"
 #include "filetree/path_guard.h"
 #include "filetree/protected_locations.h"
 #include "filetree/tree_walks.h"
@@ -58,17 +60,22 @@ std::wstring folderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-void removeApplicationShortcuts(const std::wstring& folder, int slot,
-                                const std::wstring& shortcutFolder, const std::wstring& group) {
+std::wstring fileNameOf(const std::wstring& path) {
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// links: the launcher's shortcut folder, anchored, or null when none is known.
+void removeApplicationShortcuts(const Anchor& installation, const std::wstring& folder, int slot,
+                                HANDLE links, const std::wstring& group) {
     std::vector<AppListRecord> records;
-    if (!readAppList(folder, records)) return;
+    if (!installation.exists() || !readAppList(installation.folder.get(), records)) return;
     for (const AppListRecord& record : records) {
         const std::wstring name = fieldText(record.name);
         if (!isPlainName(name)) continue;
         const std::wstring displayName = makeInstallName(name, false, slot);
         const std::wstring target = folder + L"\\" + fieldText(record.path);
-        if (!shortcutFolder.empty())
-            ::DeleteFileW((shortcutFolder + L"\\" + displayName + L".lnk").c_str());
+        if (links != nullptr) deleteChildFile(links, displayName + L".lnk");
         deleteShortcut(target, displayName, CSIDL_COMMON_STARTMENU, L"");
         deleteShortcut(target, displayName, CSIDL_COMMON_PROGRAMS, group);
     }
@@ -107,8 +114,16 @@ bool uninstallClient() {
         std::wstring(kUninstallRoot) + L"\\" + longName + L" " + std::to_wstring(slot);
 
     bool result = false;
+    // The folder is opened once, from its drive down and never through a link; everything below
+    // acts through that handle, so a folder turned into a link after this point leads nowhere.
+    Anchor installation;
+    if (folder.size() > 3)
+        installation = anchorInstallLocation(folder, regPath,
+                                             DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES);
     // The walks would refuse such a folder, and its record and key must then stay with it.
-    if (folder.size() <= 3 || refuseInstallLocation(folder, regPath)) {
+    // A file where the folder should be is a folder that is gone (the grant says so, error 9).
+    if (folder.size() <= 3 ||
+        (installation.refused() && installation.refusal != AnchorRefusal::NotAFolder)) {
         setLastAssistantError(InstallFolderTooShort);
     } else {
         RegistryKey uninstallKey;
@@ -116,24 +131,29 @@ bool uninstallClient() {
         if (uninstallKey.open(HKEY_LOCAL_MACHINE, keyPath.c_str()) == ERROR_SUCCESS)
             shortcutPath = shortcutPathOf(uninstallKey);
         // The entry may predate the registration's check of that folder: no shortcut is deleted
-        // from a folder that has none of ours, nor from one the path does not name.
+        // from a folder that has none of ours, nor from one the path does not name. The
+        // launcher's user may own that folder, so it is anchored like the installation.
         const std::wstring shortcutFolder = folderOf(shortcutPath);
-        if (shortcutFolder.empty() || refuseShortcutFolder(shortcutFolder)) shortcutPath.clear();
-        removeApplicationShortcuts(folder, slot, folderOf(shortcutPath), longName);
+        Anchor links;
+        if (!shortcutFolder.empty())
+            links = anchorFolderOrLog(shortcutFolder, GuardUse::ShortcutFolder);
+        const HANDLE linksFolder = links.exists() ? links.folder.get() : nullptr;
+        removeApplicationShortcuts(installation, folder, slot, linksFolder, longName);
 
         WalkContext walk = commandWalkContext();
         // A name with a separator or a step upwards names no file of this installation, and
         // spares none.
         if (!isPlainName(exeName)) walk.sparedName.clear();
         std::int32_t count = 0;
-        countFiles(folder, count, walk);
+        countFiles(installation.folder, count, walk);
         progressTotal = 2 * count;
         lastProgressPercent = 0;
-        grantInstallAccess(folder, regPath, true, walk);
-        const bool emptied = deleteTreeContents(folder, walk);
-        if (!cancelRequested.load()) {
-            if (isPlainName(exeName)) ::DeleteFileW((folder + L"\\" + exeName).c_str());
-            if (emptied) ::RemoveDirectoryW(folder.c_str());
+        grantInstallAccess(installation, regPath, true, walk);
+        deleteTreeContents(installation.folder, walk);
+        if (!cancelRequested.load() && installation.exists()) {
+            if (isPlainName(exeName)) deleteChildFile(installation.folder.get(), exeName);
+            // Only an emptied folder goes: one that kept a file refuses.
+            deleteThroughHandle(installation.folder.get());
         }
         if (cancelRequested.load()) return true;
 
@@ -142,7 +162,7 @@ bool uninstallClient() {
         deleteShortcut(target, mainShortcut, CSIDL_COMMON_PROGRAMS, longName);
         // No main shortcut, no "Uninstall" one: "Uninstall " alone names no shortcut of ours.
         if (!mainShortcut.empty()) deleteUninstallShortcut(target, mainShortcut, longName);
-        if (shortcutPath.size() > 3) ::DeleteFileW(shortcutPath.c_str());
+        if (linksFolder != nullptr) deleteChildFile(linksFolder, fileNameOf(shortcutPath));
 
         result = list.remove(folder);
         if (!result) setLastAssistantError(InstallRecordNotRemoved);

@@ -1,9 +1,9 @@
 #include "install/client_installation.h"
 
 #include "filetree/access_grant.h"
+#include "filetree/anchored_folder.h"
 #include "filetree/path_guard.h"
 #include "filetree/protected_locations.h"
-#include "install/directory_chain.h"
 #include "install/install_directory_list.h"
 #include "install/install_naming.h"
 #include "install/registry_key.h"
@@ -24,12 +24,6 @@ namespace {
 
 // The data files a fresh installation starts without.
 constexpr const wchar_t* kDataFiles[] = {L"guest.dat", L"addpkg.dat", L"applist.dat"};
-
-bool isExistingFolder(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(::FindFirstFileW(path.c_str(), &data));
-    return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // A slot that a fresh installation may take: fewer than 3 characters (the refresh command has
 // pruned such leftovers before).
@@ -88,12 +82,23 @@ bool recordFolder(InstallDirectoryList& list, const std::wstring& folder) {
 
 }  // namespace
 
-bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath) {
+Anchor anchorInstallLocation(const std::wstring& folder, const std::wstring& regPath,
+                             ACCESS_MASK optionalAccess) {
     if (!isWalkablePath(folder)) {
         logText((L"Refused protected location: " + folder).c_str(), true);
-        return true;
+        Anchor refused;
+        refused.refusal = AnchorRefusal::NotAPlainPath;
+        return refused;
     }
-    return refuseProtectedFolder(folder) || refuseProtectedRegistryPath(regPath);
+    Anchor anchor = anchorFolderOrLog(folder, GuardUse::Request, optionalAccess);
+    if (!anchor.refused() && refuseProtectedRegistryPath(regPath))
+        anchor.refusal = AnchorRefusal::Protected;
+    return anchor;
+}
+
+bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath) {
+    const Anchor anchor = anchorInstallLocation(folder, regPath, 0);
+    return anchor.refused() && anchor.refusal != AnchorRefusal::NotAFolder;
 }
 
 bool refuseShortcutFolder(const std::wstring& folder) {
@@ -105,13 +110,17 @@ bool InstallClient(int index) {
     logFormat(true, L"InstallClient: index = %d", index);
     const std::wstring folder = fieldText(assistantRequest.installFolder);
     const std::wstring regPath = fieldText(assistantRequest.regPath);
-    if (refuseInstallLocation(folder, regPath) ||
+    // Everything below happens through this one handle: the folder is never opened by its path
+    // again, so a link put on the way after this point reaches nothing.
+    Anchor anchor = anchorInstallLocation(folder, regPath, WRITE_DAC);
+    const bool fileInTheWay = anchor.refusal == AnchorRefusal::NotAFolder;
+    if ((anchor.refused() && !fileInTheWay) ||
         refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder))) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }
     if (fresh) {
-        if (!isExistingFolder(folder) && !createDirectoryChain(folder)) {
+        if (!anchor.exists() && (fileInTheWay || !createMissingFolders(anchor, WRITE_DAC))) {
             setLastAssistantError(InstallFolderUnavailable);
             return false;
         }
@@ -137,13 +146,13 @@ bool InstallClient(int index) {
     if (fresh) notifyProgress(15);
 
     // The walk of the grant stops when the launcher cancels; nothing else here looks.
-    if (!grantInstallAccess(folder, regPath, false, commandWalkContext())) {
+    if (!grantInstallAccess(anchor, regPath, false, commandWalkContext())) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }
     if (fresh) {
         notifyProgress(70);
-        for (const wchar_t* name : kDataFiles) ::DeleteFileW((folder + L"\\" + name).c_str());
+        for (const wchar_t* name : kDataFiles) deleteChildFile(anchor.folder.get(), name);
     }
     if (!writeUninstallEntry(keyName, makeInstallName(longName, false, slot), shortcutPath)) {
         setLastAssistantError(UninstallKeyNotCreated);

@@ -3,6 +3,8 @@
 // from the request; the reason of a failure is left in the error store.
 #pragma once
 
+#include "filetree/anchored_folder.h"
+
 #include <string>
 
 namespace tendril {
@@ -11,9 +13,16 @@ namespace tendril {
 inline constexpr wchar_t kUninstallRoot[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// True, after logging the refusal, when folder is not a path the walks would accept, or folder
-// or regPath is one of the system's protected locations: an installation is never registered,
-// recorded or opened up there.
+// The installation folder anchored (anchored_folder.h) for a command that registers, opens up or
+// removes it, with optionalAccess: refused, after logging why, when folder is not a path the
+// walks would accept, when the anchor refuses it (a link on the way, a share of this machine, a
+// protected folder, a decision that cannot be made), or when regPath is one of the system's
+// protected keys. An installation is never registered, recorded or opened up there.
+Anchor anchorInstallLocation(const std::wstring& folder, const std::wstring& regPath,
+                             ACCESS_MASK optionalAccess);
+
+// anchorInstallLocation's refusal alone, for a command that decides before it acts; a file in
+// the folder's way is no refused location (creating the folder fails on it).
 bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath);
 
 // True, after logging the refusal, when the folder of the client's shortcut is a protected

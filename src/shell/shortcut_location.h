@@ -3,6 +3,11 @@
 // (and, for the Startup folder, runs from): a name or group that climbs out of its special folder
 // could create or delete .lnk files anywhere, and an all-users shortcut placed in Startup would
 // start a program at every user's logon. Everything the shortcut code touches is placed here.
+//
+// Unlike an installation folder, these folders are reached by their paths, not through anchored
+// handles: the all-users Start menu, Programs folder and desktop are writable by administrators
+// only, so no unelevated user can turn a folder on the way into a link; the link checks here are
+// for a group a request names, which an earlier run may have left as a link.
 #pragma once
 
 #include <optional>

@@ -275,6 +275,9 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
     registerWith(tendril, product, source);
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
+    // A folder beside a system program named like it plus ".local" changes what it loads.
+    const std::wstring intoWindows = std::wstring(windows) + L"\\" + uniqueName(L"new") + L".local";
+    ASSERT_TRUE(makeDirectoryLink(windows, scratch / L"j"));
     const struct {
         const char* what;
         std::wstring destination;
@@ -292,6 +295,8 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
         {"a destination inside the installation", source + L"\\sub", L""},
         {"the installation written with a slash", scratch.path() + L"/Old", L""},
         {"the installation with a trailing dot", source + L".", L""},
+        {"a new folder under a link to the Windows folder",
+         scratch / L"j\\" + intoWindows.substr(intoWindows.rfind(L'\\') + 1), L""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -305,6 +310,11 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
         EXPECT_TRUE(exists(product.startMenuShortcut(product.iconName, 0)));
     }
     EXPECT_FALSE(exists(scratch / L"New"));
+    EXPECT_FALSE(exists(intoWindows)) << "moved into the Windows folder";
+    EXPECT_NE(tendril.log().find("Refused " + narrow(scratch.path()) + "\\j\\"),
+              std::string::npos)
+        << tendril.log();
+    removeDirectoryLink(scratch / L"j");
 }
 
 }  // namespace

@@ -305,6 +305,35 @@ TEST(UninstallClient, NothingOutsideTheInstallationIsDeleted) {
     }
 }
 
+// After a grant the launcher's user may empty the installation and turn the folder itself into a
+// link to another folder: nothing there is deleted, and the refusal is no success.
+TEST(UninstallClient, AnInstallationTurnedIntoALinkIsRefused) {
+    TendrilCopy tendril;
+    TestProduct product;
+    ScratchFolder scratch(L"turned");
+    ScratchFolder other(L"other");
+    const std::wstring folder = scratch / L"client";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(writeFile(folder + L"\\client.exe", "x"));
+    registerWith(tendril, product, folder);
+    removeTree(folder);
+    ASSERT_TRUE(writeFile(other / L"client.exe", "keep"));
+    ASSERT_TRUE(writeFile(other / L"applist.dat", "corrupt"));
+    ASSERT_TRUE(makeDirectoryLink(other.path(), folder));
+
+    const RunResult run = product.run(tendril, product.request(UninstallClient, folder));
+    removeDirectoryLink(folder);
+    ASSERT_TRUE(run.result.has_value()) << describe(run.messages);
+    EXPECT_EQ(*run.result, std::make_pair(static_cast<std::int32_t>(UninstallClient),
+                                          static_cast<std::int32_t>(InstallFolderTooShort)));
+    EXPECT_EQ(readFile(other / L"client.exe"), "keep");
+    EXPECT_EQ(readFile(other / L"applist.dat"), "corrupt");
+    EXPECT_EQ(product.slots()[0], folder) << "the record stays with what it names";
+    EXPECT_NE(tendril.log().find("Refused " + narrow(folder) + ": a link on the way"),
+              std::string::npos)
+        << tendril.log();
+}
+
 // A folder inside a profile (recorded by someone) is somebody's files, not an installation.
 TEST(UninstallClient, ProtectedLocationsAreRefused) {
     TendrilCopy tendril;
