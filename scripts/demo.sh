@@ -279,32 +279,41 @@ echo "--- the folder ---"
 show_folder "$RENAMED"
 
 heading "Installing the system runtime update: runtime-update (2)"
-# Wine has no program for .msu files. For this section update_package.exe is registered as the
-# one: a stand-in installer that runs for "sleep=" ms and exits with the "exit=" code written in
-# the package, and leaves <package>.started and <package>.done beside it.
-MSU_PROGID='TendrilDemo.UpdatePackage'
-msu_unregister() {
-  "$WINE64" reg delete 'HKLM\SOFTWARE\Classes\.msu' /f </dev/null >/dev/null 2>&1 || true
-  "$WINE64" reg delete "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID" /f </dev/null >/dev/null 2>&1 || true
-}
-trap 'msu_unregister; wine_prefix_down; rm -f "$OUTPUT"' EXIT
-"$WINE64" reg add "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID\\shell\\open\\command" /ve \
-  /d "\"$DEMO\\update_package.exe\" \"%1\"" /f </dev/null >/dev/null 2>&1
-"$WINE64" reg add 'HKLM\SOFTWARE\Classes\.msu' /ve /d "$MSU_PROGID" /f </dev/null >/dev/null 2>&1
-"$WINE64" reg query "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID\\shell\\open\\command" /ve \
-  </dev/null >"$OUTPUT" 2>&1 || true
-echo "registered .msu -> $MSU_PROGID, whose open command is:"
-sed -n 's/\r$//; s/^ *(Default) *REG_SZ *//p' "$OUTPUT"
+# Tendril gives the package to the system folder's wusa.exe, by its full path; it never asks a
+# file association for ".msu". First Wine's own wusa.exe, with a file that is no update package.
 PACKAGE_UNIX="$DEMO_UNIX/KB2999226.msu"
 package_state() {
   if [ -e "$PACKAGE_UNIX" ]; then echo "KB2999226.msu is still beside tendril.exe"
   else echo "KB2999226.msu is gone"; fi
 }
+printf 'not an update package\r\n' >"$PACKAGE_UNIX"
+echo "package: a text file; Wine's wusa.exe refuses it with exit code 1"
+launch runtime-update
+package_state
+
+# For the rest of this section update_package.exe stands in for wusa.exe: an installer that runs
+# for "sleep=" ms and exits with the "exit=" code written in the package, and leaves
+# <package>.started (the program that ran and its argument) and <package>.done beside it. Wine
+# runs its own built-in wusa.exe in place of any file of that name unless told otherwise.
+WUSA_UNIX="$WINEPREFIX/drive_c/windows/system32/wusa.exe"
+WUSA_SAVED="$WUSA_UNIX.tendril-demo-saved"
+wusa_restore() {
+  if [ -e "$WUSA_SAVED" ]; then mv -f "$WUSA_SAVED" "$WUSA_UNIX"; fi
+  "$WINE64" reg delete 'HKCU\Software\Wine\DllOverrides' /v wusa.exe /f </dev/null >/dev/null 2>&1 || true
+}
+trap 'wusa_restore; wine_prefix_down; rm -f "$OUTPUT"' EXIT
+wusa_restore
+cp "$WUSA_UNIX" "$WUSA_SAVED"
+cp "$DEMO_UNIX/update_package.exe" "$WUSA_UNIX"
+"$WINE64" reg add 'HKCU\Software\Wine\DllOverrides' /v wusa.exe /d native /f </dev/null >/dev/null 2>&1
+echo "C:\\windows\\system32\\wusa.exe is update_package.exe for now"
 
 printf 'exit=0\r\nsleep=500\r\n' >"$PACKAGE_UNIX"
 echo "package: exit code 0 after 500 ms"
 launch runtime-update
 package_state
+echo "the installer that ran, and its argument:"
+sed 's/\r$//' "$PACKAGE_UNIX.started"; echo
 
 printf 'exit=3\r\n' >"$PACKAGE_UNIX"
 echo "package: exit code 3"
@@ -323,12 +332,12 @@ for _ in $(seq 100); do [ -e "$PACKAGE_UNIX.done" ] && break; sleep 0.1; done
 [ -e "$PACKAGE_UNIX.done" ] && echo "the update went on to its end on its own after Tendril had gone"
 package_state
 rm -f "$PACKAGE_UNIX" "$PACKAGE_UNIX".started "$PACKAGE_UNIX".done
-msu_unregister
+wusa_restore
 trap 'wine_prefix_down; rm -f "$OUTPUT"' EXIT
-if "$WINE64" reg query 'HKLM\SOFTWARE\Classes\.msu' </dev/null >/dev/null 2>&1; then
-  echo ".msu is STILL registered"
+if cmp -s "$WUSA_UNIX" "$DEMO_UNIX/update_package.exe"; then
+  echo "wusa.exe is STILL the stand-in"
 else
-  echo ".msu is unregistered again"
+  echo "wusa.exe is Wine's own again"
 fi
 
 heading "Tendril without administrator rights: --start restricted"

@@ -17,8 +17,9 @@
 #     requests (run first, with the 64-bit view, as the reference);
 #   - command 7 of the 32-bit Tendril ends a running 64-bit program (a 32-bit process cannot list
 #     the modules of a 64-bit one), and so does command 3 with the running 64-bit client;
-#   - command 2 opens the update package beside it with the program registered for ".msu" (a
-#     64-bit stand-in installer), waits for it and deletes the package.
+#   - command 2 gives the update package beside it to the system folder's wusa.exe (here a 64-bit
+#     stand-in installer, in System32 for the 64-bit Tendril and in SysWOW64, the system folder a
+#     32-bit process sees, for the 32-bit one), waits for it and deletes the package.
 # Everything each step printed, and the comparisons, are kept in build/win32/test-win32/.
 #
 #   scripts/test-win32.sh --suite   also builds every test as the release is built (i686,
@@ -204,21 +205,26 @@ ended_by_tendril() {
   [ "$status" -eq 0 ]
 }
 
-# The program for ".msu" files is the stand-in installer, registered in both registry views (the
-# 32-bit Tendril reads the 32-bit one); it writes "<package>.done" before it exits.
-MSU_PROGID=TendrilWin32.UpdatePackage
-msu_association() {  # msu_association add|delete
-  local view
-  for view in 32 64; do
+# The system folder's wusa.exe is the stand-in installer in both system folders (the 32-bit
+# Tendril's System32 is SysWOW64); it writes "<package>.done" before it exits. Wine runs its own
+# built-in wusa.exe in place of any file of that name unless told to run the file as it is.
+stand_in_installer() {  # stand_in_installer add|delete
+  local folder
+  for folder in system32 syswow64; do
+    local wusa="$WINEPREFIX/drive_c/windows/$folder/wusa.exe"
+    [ -d "$(dirname "$wusa")" ] || continue
     if [ "$1" = add ]; then
-      wine64_quiet reg add 'HKLM\SOFTWARE\Classes\.msu' /ve /d "$MSU_PROGID" /f /reg:$view
-      wine64_quiet reg add "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID\\shell\\open\\command" /ve \
-        /d "\"$BASE\\bin64\\update-package.exe\" \"%1\"" /f /reg:$view
-    else
-      wine64_quiet reg delete 'HKLM\SOFTWARE\Classes\.msu' /f /reg:$view
-      wine64_quiet reg delete "HKLM\\SOFTWARE\\Classes\\$MSU_PROGID" /f /reg:$view
+      [ -e "$wusa.tendril-win32-saved" ] || cp "$wusa" "$wusa.tendril-win32-saved"
+      cp "$BASE_UNIX/bin64/update-package.exe" "$wusa"
+    elif [ -e "$wusa.tendril-win32-saved" ]; then
+      mv -f "$wusa.tendril-win32-saved" "$wusa"
     fi
   done
+  if [ "$1" = add ]; then
+    wine64_quiet reg add 'HKCU\Software\Wine\DllOverrides' /v wusa.exe /d native /f
+  else
+    wine64_quiet reg delete 'HKCU\Software\Wine\DllOverrides' /v wusa.exe /f
+  fi
 }
 package_handled() {  # the package is gone and the installer ran to its end
   local package="$BASE_UNIX/bin$1/KB2999226.msu"
@@ -295,7 +301,8 @@ sequence() {
     package_handled "$bits"
 }
 
-msu_association add
+stand_in_installer add
+trap 'stand_in_installer delete; wine_prefix_down' EXIT
 
 # --- the reference: the 64-bit build, 64-bit registry view -------------------------------------
 heading "Reference: the 64-bit build"
@@ -314,7 +321,8 @@ for step in refresh shortcuts set-long-name uninstall; do
     same_files "$OUT/ref-after-$step.txt" "$OUT/shipped-after-$step.txt"
 done
 
-msu_association delete
+stand_in_installer delete
+trap wine_prefix_down EXIT
 remove_keys
 remove_shortcuts
 rm -rf "$BASE_UNIX"

@@ -15,9 +15,9 @@ constexpr CommandInfo kCommands[] = {
      "--exe-name, the three shortcut flags and the entries.",
      true, true, true},
     {InstallRuntimeUpdate, "runtime-update", "InstallRuntimeUpdate",
-     "Opens the update package KB2999226.msu that lies beside the tendril.exe started, with the "
-     "program registered for .msu files, waits up to 10 minutes for it and deletes the package "
-     "once it has ended. Errors: 15 the package is missing or cannot be started, 16 the wait "
+     "Gives the update package KB2999226.msu that lies beside the tendril.exe started to the "
+     "system folder's wusa.exe, waits up to 10 minutes for it and deletes the package once it "
+     "has ended. Errors: 15 the package is missing or cannot be started, 16 the wait "
      "failed or ran out (the package stays), 17 the update ended with a nonzero exit code. A "
      "--cancel-after that arrives before the wait leaves the update running and the package in "
      "place. An update can take minutes: give a --timeout above 600000 to see its result. Only "

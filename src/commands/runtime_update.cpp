@@ -1,5 +1,6 @@
 #include "commands/runtime_update.h"
 
+#include "common/growing_buffer.h"
 #include "common/unique_handle.h"
 #include "launcher_link/cancel.h"
 #include "launcher_link/error_store.h"
@@ -9,11 +10,10 @@
 
 #include <tendril/protocol.h>
 
-#include <shellapi.h>
-
 namespace tendril {
 
 const wchar_t kRuntimeUpdatePackageName[] = L"KB2999226.msu";
+const wchar_t kUpdateInstallerName[] = L"wusa.exe";
 
 namespace {
 
@@ -27,9 +27,6 @@ UniqueHandle runtimeUpdateProcess;
 
 constexpr int kWaitProgress = 5;
 
-// The record as the 32-bit build hands it to the shell.
-static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
-
 // Our own executable's full path; empty when it cannot be read or does not fit in MAX_PATH. A
 // path cut at the buffer's end would name another folder, whose "KB2999226.msu" we would then
 // run and delete as administrator.
@@ -38,6 +35,38 @@ std::wstring ownExecutablePath() {
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return std::wstring();
     return std::wstring(path, length);
+}
+
+bool isFile(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Starts "<system folder>\wusa.exe" "<package>" with its window shown, in the system folder;
+// the process handle, or nothing. A file association is never asked: the user's own
+// HKCU\Software\Classes can name any program for ".msu", which we would then run elevated.
+// The program is named by its full path both as the module and in the command line, so no
+// search decides what runs. The package path is quoted whole: a Windows file name holds no
+// quote, and the path ends in the package's name, so no backslash stands before the closing
+// quote. A missing package is not started: the installer would only fail on it, and the
+// launcher is told UpdateLaunchFailed for that, as it always was.
+UniqueHandle startUpdateInstaller(const std::wstring& packagePath) {
+    if (packagePath.find(L'"') != std::wstring::npos || !isFile(packagePath)) return {};
+    const std::wstring system = callWithGrowingBuffer(
+        [](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
+    if (system.empty()) return {};
+    const std::wstring program = system + L"\\" + kUpdateInstallerName;
+    std::wstring commandLine = L"\"" + program + L"\" \"" + packagePath + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          system.c_str(), &startup, &started))
+        return {};
+    const UniqueHandle thread(started.hThread);
+    return UniqueHandle(started.hProcess);
 }
 
 }  // namespace
@@ -51,18 +80,14 @@ std::wstring runtimeUpdatePackagePath(const std::wstring& executablePath) {
 }
 
 bool runRuntimeUpdatePackage(const std::wstring& packagePath, DWORD waitMs) {
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = packagePath.c_str();
-    info.lpParameters = L"";
-    info.nShow = SW_SHOW;
-    if (packagePath.empty() || !::ShellExecuteExW(&info) || info.hProcess == nullptr) {
+    // The log lines keep the names they have always had: launchers and their support read them.
+    UniqueHandle process = startUpdateInstaller(packagePath);
+    if (!process) {
         logText(L"ShellExecuteEx failed", true);
         setLastAssistantError(UpdateLaunchFailed);
         return false;
     }
-    runtimeUpdateProcess.reset(info.hProcess);
+    runtimeUpdateProcess = std::move(process);
     logText(L"ShellExecuteEx succeeded", true);
 
     // The launcher asked us to stop: the update keeps running on its own and its package stays.

@@ -4,10 +4,10 @@
 #include "common/growing_buffer.h"
 #include "common/unique_handle.h"
 #include "filetree/path_forms.h"
+#include "filetree/profiles_folder.h"
 #include "log/log.h"
 
 #include <shlobj.h>
-#include <userenv.h>
 #include <windows.h>
 
 #include <vector>
@@ -117,21 +117,12 @@ std::wstring lookUp(const Row& row) {
         // Asked of the profile service, not of the shell: under Wine the shell's answer for the
         // profile (CSIDL_PROFILE) loads the COM library, which costs every walk 1.8 MiB.
         case Source::ProfilesFolder:
-            path = callWithGrowingBuffer([](wchar_t* b, DWORD n) -> DWORD {
-                DWORD size = n;
-                if (::GetProfilesDirectoryW(b, &size)) return static_cast<DWORD>(::wcsnlen(b, n));
-                return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > n ? size : 0;
-            });
+            path = profilesFolder();
             break;
         case Source::OwnProfileParent: {
             UniqueHandle token;
             if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
-            path = callWithGrowingBuffer([&](wchar_t* b, DWORD n) -> DWORD {
-                DWORD size = n;
-                if (::GetUserProfileDirectoryW(token.get(), b, &size))
-                    return static_cast<DWORD>(::wcsnlen(b, n));
-                return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > n ? size : 0;
-            });
+            path = userProfileFolder(token.get());
             dropTrailingBackslash(path);
             const std::size_t slash = path.rfind(L'\\');
             path = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
@@ -151,15 +142,25 @@ std::wstring lookUp(const Row& row) {
     return path.size() < 3 ? std::wstring() : normalizedPath(path);
 }
 
+struct Locations {
+    std::vector<Location> list;
+    // False when the profiles folder could not be found (the profile service could not be loaded
+    // or did not answer): without it a profile cannot be told from an installation, so no folder
+    // decision can be made, and every folder is refused.
+    bool decidable = true;
+};
+
 // Looked up once: these folders do not move while we run.
-const std::vector<Location>& protectedLocations() {
-    static const std::vector<Location> locations = [] {
-        std::vector<Location> list;
+const Locations& protectedLocations() {
+    static const Locations locations = [] {
+        Locations found;
         for (const Row& row : kProtected) {
             std::wstring path = lookUp(row);
-            if (!path.empty()) list.push_back({std::move(path), row.reach, row.holdsShortcuts});
+            if (path.empty() && row.source == Source::ProfilesFolder) found.decidable = false;
+            if (!path.empty())
+                found.list.push_back({std::move(path), row.reach, row.holdsShortcuts});
         }
-        return list;
+        return found;
     }();
     return locations;
 }
@@ -169,7 +170,7 @@ bool isSameOrInside(const std::wstring& path, const std::wstring& folder) {
 }
 
 bool isProtectedNormalized(const std::wstring& path, GuardUse use) {
-    const auto& locations = protectedLocations();
+    const auto& locations = protectedLocations().list;
     bool inShortcutFolder = false;
     bool atShortcutFolder = false;
     bool inReachInside = false;
@@ -227,6 +228,7 @@ bool refuse(bool isProtected, const std::wstring& location) {
 bool isProtectedFolder(const std::wstring& folder, GuardUse use) {
     const std::wstring path = normalizedPath(folder);
     if (path.empty()) return false;
+    if (!protectedLocations().decidable) return true;
     if (isProtectedNormalized(path, use)) return true;
     // Through a link or a short name an innocent-looking path can name a system folder.
     const std::wstring final = normalizedPath(finalPathOf(path));

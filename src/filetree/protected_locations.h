@@ -28,7 +28,7 @@ enum class GuardUse {
 // True when folder (made absolute, letter case of A to Z and one trailing backslash ignored) is
 // a system folder, an ancestor of one, or lies inside one whose contents are the system's too.
 // Checked both as written and, when it exists, as the folder it finally resolves to through
-// links and short names.
+// links and short names. When the profiles folder cannot be found, every folder is protected.
 bool isProtectedFolder(const std::wstring& folder, GuardUse use = GuardUse::Request);
 
 // isProtectedFolder for a path that was already resolved component by component from its volume

@@ -1,9 +1,10 @@
 // The runtime update's package path and the ways out that an end-to-end run cannot reach in
-// reasonable time: a wait that runs out (the real limit is 10 minutes) and an unreadable path.
+// reasonable time: a wait that runs out (the real limit is 10 minutes) and paths that name no
+// package.
 #include "commands/runtime_update.h"
 
 #include "launcher_link/link_fixture.h"
-#include "support/msu_association.h"
+#include "support/system_programs.h"
 
 #include <tendril/protocol.h>
 
@@ -35,11 +36,17 @@ TEST(RuntimeUpdatePackagePath, IsTheExecutablesFolderAndThePackageName) {
     for (const auto& c : cases) EXPECT_EQ(runtimeUpdatePackagePath(c.executable), c.package);
 }
 
-class RuntimeUpdatePackage : public test::LinkStateTest {};
+// The system folder's wusa.exe is our stand-in installer while these run.
+class RuntimeUpdatePackage : public test::LinkStateTest {
+protected:
+    void SetUp() override {
+        test::LinkStateTest::SetUp();
+        ASSERT_TRUE(installer.ok()) << "cannot put the stand-in in place of wusa.exe";
+    }
+    test::StandInUpdateInstaller installer{windowsPathOf(E2E_UPDATE_PACKAGE_EXE)};
+};
 
 TEST_F(RuntimeUpdatePackage, AWaitThatRunsOutIsUpdateWaitFailedAndKeepsThePackage) {
-    test::MsuAssociation association(windowsPathOf(E2E_UPDATE_PACKAGE_EXE));
-    ASSERT_TRUE(association.ok());
     test::ScratchFolder folder(L"update");
     const std::wstring package = folder / L"KB2999226.msu";
     ASSERT_TRUE(test::writeFile(package, "exit=0\r\nsleep=3000\r\n"));
@@ -63,14 +70,25 @@ TEST_F(RuntimeUpdatePackage, AWaitThatRunsOutIsUpdateWaitFailedAndKeepsThePackag
     EXPECT_TRUE(test::exists(package + L".done"));
 }
 
-TEST_F(RuntimeUpdatePackage, AnEmptyPathStartsNothing) {
-    test::ScratchTheLog log;
-    ASSERT_TRUE(log.opened());
-    EXPECT_FALSE(runRuntimeUpdatePackage(L"", 300));
-    EXPECT_EQ(lastAssistantError, UpdateLaunchFailed);
-    const std::string expected = "ShellExecuteEx failed\r\nsetLastAssistantError: error = 15, ";
-    EXPECT_EQ(log.bytes().substr(0, expected.size()), expected);
-    EXPECT_TRUE(recorder.messages().empty());
+// The installer would start on any of these and only fail on it: the launcher is told the
+// package could not be started, and nothing runs.
+TEST_F(RuntimeUpdatePackage, APathThatNamesNoPackageStartsNothing) {
+    test::ScratchFolder folder(L"update");
+    ASSERT_TRUE(::CreateDirectoryW((folder / L"folder.msu").c_str(), nullptr));
+    const std::wstring paths[] = {L"", folder / L"KB2999226.msu", folder / L"folder.msu"};
+    for (const std::wstring& path : paths) {
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        lastAssistantError = NoError;
+        recorder.clear();
+        test::ScratchTheLog log;
+        ASSERT_TRUE(log.opened());
+        EXPECT_FALSE(runRuntimeUpdatePackage(path, 300));
+        EXPECT_EQ(lastAssistantError, UpdateLaunchFailed);
+        const std::string expected = "ShellExecuteEx failed\r\nsetLastAssistantError: error = 15, ";
+        EXPECT_EQ(log.bytes().substr(0, expected.size()), expected);
+        EXPECT_TRUE(recorder.messages().empty());
+        EXPECT_FALSE(test::exists(path + L".started")) << "the installer was started";
+    }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // own messages where they can be, so that its start-up on a busy machine does not count.
 #include "e2e_support.h"
 #include "product_fixture.h"
-#include "support/msu_association.h"
 #include "support/security_traces.h"
+#include "support/system_programs.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -417,8 +417,8 @@ TEST(LauncherDies, DuringARegistrationOrAGrantTheTreeIsStillSecured) {
 // The update runs for 1.5 s after the launcher has gone; Tendril still waits for it, logs its
 // exit code and deletes the package.
 TEST(LauncherDies, DuringARuntimeUpdateTheWaitGoesOn) {
-    MsuAssociation association{buildPath(E2E_UPDATE_PACKAGE_EXE)};
-    ASSERT_TRUE(association.ok()) << "cannot register .msu";
+    StandInUpdateInstaller installer{buildPath(E2E_UPDATE_PACKAGE_EXE)};
+    ASSERT_TRUE(installer.ok()) << "cannot put the stand-in in place of wusa.exe";
     TendrilCopy tendril;
     const std::wstring package = tendril.folder() / L"KB2999226.msu";
     ASSERT_TRUE(writeFile(package, "exit=0\r\nsleep=1500\r\n"));

@@ -1,8 +1,9 @@
-// InstallRuntimeUpdate from end to end: Tendril starts "KB2999226.msu" beside its executable with
-// the program registered for ".msu" (our stand-in installer, told by the package what exit code
-// to give and how long to run), waits for it, logs its exit code and deletes the package.
+// InstallRuntimeUpdate from end to end: Tendril gives "KB2999226.msu" beside its executable to
+// the system folder's wusa.exe (here our stand-in installer, told by the package what exit code
+// to give and how long to run, or Wine's own), waits for it, logs its exit code and deletes the
+// package. No file association is ever followed.
 #include "e2e_support.h"
-#include "support/msu_association.h"
+#include "support/system_programs.h"
 
 #include <gtest/gtest.h>
 
@@ -68,9 +69,29 @@ bool appears(const std::wstring& path, DWORD timeoutMs) {
     return true;
 }
 
+// "<package>.started", which the stand-in writes, shows that it ran as the system folder's
+// installer (its own path names that file, however it reads) and was given the package alone.
+::testing::AssertionResult ranAsInstaller(const std::wstring& started,
+                                          const std::wstring& installer,
+                                          const std::wstring& package) {
+    const std::string text = readFile(started);
+    const std::size_t lineEnd = text.find('\n');
+    if (lineEnd == std::string::npos)
+        return ::testing::AssertionFailure() << "\"" << text << "\" names no program and argument";
+    const std::string program = text.substr(0, lineEnd);
+    if (!sameFile(std::wstring(program.begin(), program.end()), installer))
+        return ::testing::AssertionFailure() << program << " ran, not " << narrow(installer);
+    if (text.substr(lineEnd + 1) != narrow(package))
+        return ::testing::AssertionFailure()
+               << "it was given \"" << text.substr(lineEnd + 1) << "\"";
+    return ::testing::AssertionSuccess();
+}
+
 class RuntimeUpdate : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(association.ok()) << "cannot register .msu"; }
+    void SetUp() override {
+        ASSERT_TRUE(installer.ok()) << "cannot put the stand-in in place of wusa.exe";
+    }
 
     // Each run gets its own copy of Tendril, so its package, its markers and its log are its own.
     struct Run {
@@ -100,7 +121,7 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    MsuAssociation association{buildPath(E2E_UPDATE_PACKAGE_EXE)};
+    StandInUpdateInstaller installer{buildPath(E2E_UPDATE_PACKAGE_EXE)};
 };
 
 TEST_F(RuntimeUpdate, TheLauncherSendsOnlyTheCommandCode) {
@@ -148,9 +169,9 @@ TEST_F(RuntimeUpdate, TheExitCodeIsLoggedAndThePackageDeleted) {
         expected.push_back("Pipe closed");
         EXPECT_EQ(joined(bodyOf(r.tendril)), joined(expected));
 
-        // The registered program was given exactly the package, ran to its end, and the package
-        // went after it.
-        EXPECT_EQ(readFile(r.started), narrow(r.package));
+        // The system folder's installer was given exactly the package, ran to its end, and the
+        // package went after it.
+        EXPECT_TRUE(ranAsInstaller(r.started, installer.path(), r.package));
         EXPECT_TRUE(exists(r.done));
         EXPECT_FALSE(exists(r.package));
     }
@@ -193,6 +214,7 @@ TEST_F(RuntimeUpdate, ACancelBeforeTheWaitLeavesTheUpdateRunningAndThePackage) {
     EXPECT_EQ(joined(bodyOf(r.tendril)), joined({"Installing KB: " + narrow(r.package),
                                                  "ShellExecuteEx succeeded", "Pipe closed"}));
     EXPECT_TRUE(appears(r.started, 20000)) << "the update was not started";
+    EXPECT_TRUE(ranAsInstaller(r.started, installer.path(), r.package));
     EXPECT_TRUE(updateStillRunning) << "Tendril ended before the update did";
     EXPECT_TRUE(exists(r.package));
 
@@ -200,6 +222,50 @@ TEST_F(RuntimeUpdate, ACancelBeforeTheWaitLeavesTheUpdateRunningAndThePackage) {
     EXPECT_TRUE(appears(r.done, 20000));
     ::Sleep(200);
     EXPECT_TRUE(exists(r.package));
+}
+
+// A program registered for ".msu" is never what runs: not one the user registered for themselves
+// (HKCU\Software\Classes, which Windows shows that user first, and which any unelevated program
+// of theirs can write), nor the machine's. Wine 8 shows only HKLM\Software\Classes as HKCR (the
+// user's classes are not merged in, probed), so here the machine-wide registration is the one a
+// shell look-up would follow; both name a program of their own.
+TEST_F(RuntimeUpdate, NoFileAssociationIsFollowed) {
+    ScratchFolder elsewhere(L"redirect");
+    const std::wstring redirected = elsewhere / L"redirected.exe";
+    ASSERT_TRUE(::CopyFileW(buildPath(E2E_UPDATE_PACKAGE_EXE).c_str(), redirected.c_str(), FALSE));
+    MsuAssociation user(HKEY_CURRENT_USER, redirected);
+    MsuAssociation machine(HKEY_LOCAL_MACHINE, redirected);
+    ASSERT_TRUE(user.ok() && machine.ok()) << "cannot register .msu";
+
+    Run r;
+    ASSERT_TRUE(run(r, "exit=0\r\n"));
+    EXPECT_EQ(*r.result.result, Result(InstallRuntimeUpdate, NoError));
+    EXPECT_TRUE(ranAsInstaller(r.started, installer.path(), r.package));
+}
+
+// Wine's own wusa.exe, as Tendril finds it in the system folder: given a file that is not an
+// update package, it ends with exit code 1 (probed), which Tendril reports as error 17, deleting
+// the package as after every update that ran to its end.
+TEST(RuntimeUpdateWithTheSystemsInstaller, AFileThatIsNoPackageEndsWithItsExitCode) {
+    SystemFolderLock asItIs;
+    ASSERT_TRUE(asItIs.held());
+    TendrilCopy tendril;
+    const std::wstring package = tendril.folder() / L"KB2999226.msu";
+    ASSERT_TRUE(writeFile(package, "not an update package"));
+    RunOptions options;
+    options.tendrilPath = tendril.path();
+    options.timeoutMs = kRunLimitMs;
+    Request request;
+    request.command = InstallRuntimeUpdate;
+    const RunResult result = launch::runCommand(options, request);
+    ASSERT_TRUE(result.exited && result.result) << describe(result.messages);
+    EXPECT_EQ(*result.result, Result(InstallRuntimeUpdate, UpdateExitCodeNonZero));
+    EXPECT_EQ(
+        joined(bodyOf(tendril)),
+        joined({"Installing KB: " + narrow(package), "ShellExecuteEx succeeded",
+                "Waiting for process to complete", "Process completed", "Process exit code: 1",
+                "setLastAssistantError: error = 17, lastError = *", "Pipe closed"}));
+    EXPECT_FALSE(exists(package));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The release package: the files the integration guide names are all in it (and nothing else),
 // and the packed executables are what ships: 32-bit, tendril.exe a GUI-subsystem program whose
-// manifest asks for administrator rights, both importing only libraries of Windows itself.
+// manifest asks for administrator rights and which imports only libraries that Windows takes from
+// its KnownDLLs list, tendril-launch.exe importing only libraries of Windows itself.
 #include "common/unique_handle.h"
 #include "pe_image.h"
 #include "test_support.h"
@@ -13,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace tendril::test {
 namespace {
@@ -72,6 +74,43 @@ std::set<std::string> filesTheGuideNames(const std::string& guide) {
     return named;
 }
 
+// The libraries that Windows loads from the system folder whatever folder a program runs from:
+// the values of HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs as Windows 10
+// and 11 carry them (the WOW64 and ARM emulation entries left out), and ntdll.dll, which every
+// process has mapped from the system folder before anything of its own is loaded. Windows 7 lists
+// the libraries Tendril imports as well. Any other import of the elevated tendril.exe, userenv.dll
+// for one, is looked for in its own folder first, where the launcher writes.
+const std::set<std::string> kKnownDlls = {
+    "advapi32.dll", "clbcatq.dll",  "combase.dll",  "comdlg32.dll", "coml2.dll",    "difxapi.dll",
+    "gdi32.dll",    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",    "kernel32.dll", "msctf.dll",
+    "msvcrt.dll",   "normaliz.dll", "nsi.dll",      "ole32.dll",    "oleaut32.dll", "psapi.dll",
+    "rpcrt4.dll",   "sechost.dll",  "setupapi.dll", "shcore.dll",   "shell32.dll",  "shlwapi.dll",
+    "user32.dll",   "wldap32.dll",  "ws2_32.dll",   "ntdll.dll"};
+
+// The imports (as the import table names them) that Windows would look for beside the program.
+std::vector<std::string> outsideKnownDlls(const std::vector<std::string>& imports) {
+    std::vector<std::string> outside;
+    for (const std::string& library : imports)
+        if (!kKnownDlls.count(lower(library))) outside.push_back(library);
+    return outside;
+}
+
+TEST(KnownDlls, AnImportOutsideTheListIsFound) {
+    const struct {
+        std::vector<std::string> imports;
+        std::vector<std::string> outside;
+    } cases[] = {
+        {{"KERNEL32.dll", "USER32.dll", "msvcrt.dll", "ntdll.dll", "SHLWAPI.dll", "PSAPI.DLL"}, {}},
+        // What tendril.exe once imported, and what a careless link line would add.
+        {{"ADVAPI32.dll", "USERENV.dll", "SHELL32.dll"}, {"USERENV.dll"}},
+        {{"version.dll", "KERNEL32.dll", "uxtheme.dll", "kernelbase.dll"},
+         {"version.dll", "uxtheme.dll", "kernelbase.dll"}},
+        // A name is matched whole, not by its beginning.
+        {{"kernel32.dll.evil", "shell32"}, {"kernel32.dll.evil", "shell32"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(outsideKnownDlls(c.imports), c.outside);
+}
+
 class Package : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,9 +160,12 @@ TEST_P(ShippedPrograms, Are32BitAndImportOnlyWindowsLibraries) {
     EXPECT_NE(std::find(imports.begin(), imports.end(), "KERNEL32.dll"), imports.end());
     for (const std::string& library : imports)
         EXPECT_TRUE(system.count(lower(library))) << program.file << " imports " << library;
-    // Tendril loads the COM library only when a shortcut needs it: at start-up it would cost
-    // every command time and memory.
     if (program.asksForAdministrator) {
+        // Elevated, Tendril loads nothing from the folder the launcher writes into.
+        EXPECT_EQ(outsideKnownDlls(imports), std::vector<std::string>())
+            << program.file << " imports libraries that Windows looks for beside it";
+        // Tendril loads the COM library only when a shortcut needs it: at start-up it would cost
+        // every command time and memory.
         for (const std::string& library : imports)
             EXPECT_NE(lower(library), "ole32.dll") << program.file << " imports ole32.dll";
     }

@@ -1,9 +1,10 @@
-// Stands in for the system's installer of update packages: the tests register it as the program
-// that opens ".msu" files. It is started with the package's path as its one argument and reads
+// Stands in for the system's installer of update packages: the tests put it in the place of the
+// system folder's wusa.exe. It is started with the package's path as its one argument and reads
 // what to do from the package itself, lines of "exit=<code>" and "sleep=<ms>" (defaults 0 and 0).
-// Beside the package it writes "<package>.started" as soon as it runs and "<package>.done" just
-// before it exits, each holding the path it was given, so a test can see what Tendril started
-// and wait for the update to end after Tendril has gone.
+// Beside the package it writes "<package>.started" as soon as it runs, holding its own path and
+// then each argument it was given, one a line, and "<package>.done" just before it exits,
+// holding the package path, so a test can see which program Tendril started, with what, and wait
+// for the update to end after Tendril has gone.
 #include <tendril_launcher/launcher.h>
 
 #include <shellapi.h>
@@ -49,9 +50,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (argv == nullptr || count < 2) return 99;
     const std::wstring package = argv[1];
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring started = self;
+    for (int i = 1; i < count; ++i) started += std::wstring(L"\n") + argv[i];
     ::LocalFree(argv);
 
-    writeMarker(package + L".started", package);
+    writeMarker(package + L".started", started);
     const std::string contents = readSmallFile(package);
     ::Sleep(valueOf(contents, "sleep"));
     writeMarker(package + L".done", package);
