@@ -237,7 +237,7 @@ bool isProtectedFolder(const std::wstring& folder, GuardUse use) {
 }
 
 bool isProtectedResolvedFolder(const std::wstring& folder, GuardUse use) {
-    return folder.empty() || isProtectedNormalized(folder, use);
+    return folder.empty() || !protectedLocations().decidable || isProtectedNormalized(folder, use);
 }
 
 std::wstring protectedFolderWithId(DWORD volume, LONGLONG fileId) {
@@ -249,7 +249,7 @@ std::wstring protectedFolderWithId(DWORD volume, LONGLONG fileId) {
     // Opened once: the system's folders are not moved while we run.
     static const std::vector<Identity> identities = [] {
         std::vector<Identity> list;
-        for (const Location& location : protectedLocations()) {
+        for (const Location& location : protectedLocations().list) {
             const UniqueFile folder(::CreateFileW(
                 location.path.c_str(), FILE_READ_ATTRIBUTES,
                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
