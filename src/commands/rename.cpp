@@ -50,7 +50,7 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
     }
     // The registration that follows the move records the shortcut's folder: refused there, it
     // would leave the installation moved and unregistered.
-    return refuseProtectedRegistryPath(regPath) || refuseProtectedRegistryPath(oldRegPath) ||
+    return refuseClientKey(regPath) || refuseClientKey(oldRegPath) ||
            refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder));
 }
 

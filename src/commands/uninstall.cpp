@@ -88,7 +88,12 @@ bool uninstallClient() {
     InstallDirectoryList list;
     list.open(regPath);
     const int slot = list.indexOf(folder);
-    if (slot == -1) return false;
+    if (slot == -1) {
+        // Records behind a refused key were never read: that is a refused location, not an
+        // installation that was never recorded.
+        if (list.refused()) setLastAssistantError(InstallFolderTooShort);
+        return false;
+    }
     const std::wstring iconName = fieldText(assistantRequest.iconName);
     // An icon name that names no file names no shortcut, whatever the slot's number adds.
     const std::wstring mainShortcut =

@@ -93,7 +93,7 @@ bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPa
         logText((L"Refused protected location: " + folder).c_str(), true);
         return true;
     }
-    return refuseProtectedFolder(folder) || refuseProtectedRegistryPath(regPath);
+    return refuseProtectedFolder(folder) || refuseClientKey(regPath);
 }
 
 bool refuseShortcutFolder(const std::wstring& folder) {

@@ -12,8 +12,9 @@ inline constexpr wchar_t kUninstallRoot[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // True, after logging the refusal, when folder is not a path the walks would accept, or folder
-// or regPath is one of the system's protected locations: an installation is never registered,
-// recorded or opened up there.
+// or regPath is one of the system's protected locations, or the way to the client key or its
+// records holds a registry link (refuseClientKey): an installation is never registered, recorded
+// or opened up there.
 bool refuseInstallLocation(const std::wstring& folder, const std::wstring& regPath);
 
 // True, after logging the refusal, when the folder of the client's shortcut is a protected

@@ -151,6 +151,10 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
     runUnix("/bin/ln", {"-s", unixPath(outside.path()), unixPath(link)});
     for (int i = 0; i < 50 && !exists(link); ++i) ::Sleep(20);
     ASSERT_TRUE(writeFile(outside / L"guest.dat", "x"));
+    // A registry link that Users planted in a key they control.
+    ScratchRegistryKey linkHolder, linkTarget;
+    const ScratchRegistryLink registryLink(linkHolder.path() + L"\\L", linkTarget.path());
+    ASSERT_TRUE(registryLink.created());
 
     const struct {
         const char* what;
@@ -173,6 +177,11 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
          L"SOFTWARE\\Microsoft\\Windows",
          {},
          AccessNotGranted},
+        {"a registry path through a link",
+         scratch / L"new",
+         registryLink.path() + L"\\client",
+         {},
+         AccessNotGranted},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -190,6 +199,7 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
         }
     }
     EXPECT_FALSE(exists(scratch / L"new")) << "a refused folder is not created";
+    EXPECT_FALSE(keyExists(linkTarget.path())) << "a key created through the link";
     EXPECT_TRUE(exists(outside / L"guest.dat")) << "nothing deleted through the link";
     runUnix("/bin/rm", {unixPath(link)});
     for (int i = 0; i < 50 && exists(link); ++i) ::Sleep(20);

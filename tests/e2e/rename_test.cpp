@@ -239,6 +239,10 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
     registerWith(tendril, product, source);
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
+    // After the grant Users control the product's key, and can plant a registry link in it.
+    ScratchRegistryKey linkTarget;
+    const ScratchRegistryLink link(product.regPath + L"\\L", linkTarget.path());
+    ASSERT_TRUE(link.created());
     const struct {
         const char* what;
         std::wstring destination;
@@ -251,6 +255,7 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
          L""},
         {"a protected destination", std::wstring(windows) + L"\\Client", L""},
         {"a protected registry path", scratch / L"New", L"SOFTWARE\\Microsoft\\Windows"},
+        {"a registry path through a link", scratch / L"New", link.path() + L"\\x"},
         // Clearing any of these before the move would delete the installation itself.
         {"a destination holding the installation", scratch.path(), L""},
         {"a destination inside the installation", source + L"\\sub", L""},
@@ -269,6 +274,7 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
         EXPECT_TRUE(exists(product.startMenuShortcut(product.iconName, 0)));
     }
     EXPECT_FALSE(exists(scratch / L"New"));
+    EXPECT_FALSE(keyExists(linkTarget.path())) << "a key created through the link";
 }
 
 }  // namespace
