@@ -10,6 +10,7 @@
 #include "install/install_directory_list.h"
 #include "install/install_naming.h"
 #include "install/registry_key.h"
+#include "install/uninstall_entry.h"
 #include "launcher_link/cancel.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/process_state.h"
@@ -99,18 +100,16 @@ bool uninstallClient() {
     const std::wstring mainShortcut =
         isPlainName(iconName) ? makeInstallName(iconName, false, slot) : std::wstring();
     notifyProgress(0);
-    const std::wstring keyPath =
-        std::wstring(kUninstallRoot) + L"\\" + longName + L" " + std::to_wstring(slot);
+    // The entry is deleted at the end through the handle opened here.
+    AnchoredKey uninstallKey = openUninstallEntry(uninstallEntryName(longName, slot));
 
     bool result = false;
     // The walks would refuse such a folder, and its record and key must then stay with it.
-    if (folder.size() <= 3 || refuseInstallLocation(folder, regPath)) {
+    if (folder.size() <= 3 || refuseInstallLocation(folder, regPath) || uninstallKey.refused()) {
         setLastAssistantError(InstallFolderTooShort);
     } else {
-        RegistryKey uninstallKey;
         std::wstring shortcutPath;
-        if (uninstallKey.open(HKEY_LOCAL_MACHINE, keyPath.c_str()) == ERROR_SUCCESS)
-            shortcutPath = shortcutPathOf(uninstallKey);
+        if (uninstallKey.isOpen()) shortcutPath = shortcutPathOf(uninstallKey.key());
         // The entry may predate the registration's check of that folder: no shortcut is deleted
         // from a folder that has none of ours, nor from one the path does not name.
         const std::wstring shortcutFolder = folderOf(shortcutPath);
@@ -143,7 +142,7 @@ bool uninstallClient() {
         if (!result) setLastAssistantError(InstallRecordNotRemoved);
         notifyProgress(99);
     }
-    if (result) deleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    if (result) deleteUninstallEntry(uninstallKey);
     notifyProgress(100);
     return result;
 }

@@ -29,8 +29,9 @@ bool refuseShortcutFolder(const std::wstring& folder);
 // must already be recorded. In both modes the folder and the keys are given to Users, the
 // Uninstall entry of the slot is written from scratch, the folder is recorded and the shortcuts
 // of the request are applied. True only when the folder is recorded in a slot at the end.
-// Errors: AccessNotGranted (refused location, or the grant failed), InstallFolderUnavailable,
-// NoFreeInstallSlot, UninstallKeyNotCreated, InstallRecordNotStored.
+// Errors: AccessNotGranted (refused location, a long name that names no single Uninstall entry,
+// or the grant failed), InstallFolderUnavailable, NoFreeInstallSlot, UninstallKeyNotCreated,
+// InstallRecordNotStored.
 bool InstallClient(int index);
 
 }  // namespace tendril

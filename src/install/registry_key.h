@@ -55,6 +55,11 @@ private:
     UniqueKey key_;
 };
 
+// The operations below take a whole sub-key path and follow every registry link on it, as does
+// RegistryKey::open. A key whose path a request names, or that Users may change (a client key
+// after a grant, what lies below it, the Uninstall entry named after the request), is opened and
+// created through anchored_key.h instead, and deleted with deleteKeyTree.
+
 // A key handed back by the create and legacy-open operations, with the status of the call. The
 // key is closed whenever status is not 0.
 struct RegistryKeyResult {
