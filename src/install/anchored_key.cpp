@@ -116,10 +116,21 @@ LSTATUS AnchoredKey::walk(bool create) {
         const wchar_t* name = names_[held_].c_str();
         HKEY opened = nullptr;
         DWORD disposition = REG_OPENED_EXISTING_KEY;
-        const LSTATUS status =
-            create ? ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_OPEN_LINK, access,
-                                       nullptr, &opened, &disposition)
-                   : ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, &opened);
+        LSTATUS status = ERROR_SUCCESS;
+        if (create) {
+            status = ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_OPEN_LINK, access,
+                                       nullptr, &opened, &disposition);
+            // Someone made the key since it was found missing. That a create given
+            // REG_OPTION_OPEN_LINK opens a link itself is what Wine does (probed), but only the
+            // open documents it: the key is taken again through the open.
+            if (status == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY) {
+                ::RegCloseKey(opened);
+                opened = nullptr;
+                status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, &opened);
+            }
+        } else {
+            status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, &opened);
+        }
         if (status != ERROR_SUCCESS) {
             // Missing is no refusal: the deepest key that exists is kept for createMissing. A
             // create that fails has made nothing.
