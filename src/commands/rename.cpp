@@ -10,6 +10,7 @@
 #include "install/client_installation.h"
 #include "install/install_directory_list.h"
 #include "install/registry_key.h"
+#include "install/uninstall_entry.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
@@ -82,8 +83,8 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
     // The registration that follows the move records the shortcut's folder: refused there, it
     // would leave the installation moved and unregistered.
     // An empty old registry path names no old record: the rename then registers afresh.
-    return refuseProtectedRegistryPath(regPath) ||
-           (!oldRegPath.empty() && refuseProtectedRegistryPath(oldRegPath)) ||
+    return refuseClientKey(regPath) || (!oldRegPath.empty() && refuseClientKey(oldRegPath)) ||
+           refuseUninstallEntryName(fieldText(assistantRequest.longName)) ||
            refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder));
 }
 
@@ -127,10 +128,10 @@ int moveRecords(const std::wstring& source, const std::wstring& destination,
         const int slot = list.indexOf(source);
         if (slot >= 0) {
             logText(L"delete old uninstall information", true);
-            const std::wstring keyName = oldLongName + L" " + std::to_wstring(slot);
+            const std::wstring keyName = uninstallEntryName(oldLongName, slot);
             const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
             logFormat(true, L"SHDeleteKey: %ls", keyPath.c_str());
-            deleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath.c_str());
+            deleteUninstallEntry(keyName);
         }
         logFormat(true, L"DeleteInstallDirectoryes: %ls", source.c_str());
         list.remove(source);

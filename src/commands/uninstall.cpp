@@ -13,6 +13,7 @@
 #include "install/install_directory_list.h"
 #include "install/install_naming.h"
 #include "install/registry_key.h"
+#include "install/uninstall_entry.h"
 #include "launcher_link/cancel.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/process_state.h"
@@ -93,25 +94,27 @@ bool uninstallClient() {
     const std::wstring longName = fieldText(assistantRequest.longName);
     const std::wstring exeName = fieldText(assistantRequest.exeName);
 
-    // The records of a system key are no records of ours, and a refusal is no success: the
-    // launcher hears it as it hears a refused folder.
-    if (!regPath.empty() && refuseProtectedRegistryPath(regPath)) {
-        notifyProgress(0);
-        setLastAssistantError(InstallFolderTooShort);
-        notifyProgress(100);
-        return false;
-    }
     InstallDirectoryList list;
     list.open(regPath);
     const int slot = list.indexOf(folder);
-    if (slot == -1) return false;
+    if (slot == -1) {
+        // The records of a system key, or of one reached through a registry link, are no records
+        // of ours and were never read; and a refusal is no success: the launcher hears it as it
+        // hears a refused folder.
+        if (list.refused()) {
+            notifyProgress(0);
+            setLastAssistantError(InstallFolderTooShort);
+            notifyProgress(100);
+        }
+        return false;
+    }
     const std::wstring iconName = fieldText(assistantRequest.iconName);
     // An icon name that names no file names no shortcut, whatever the slot's number adds.
     const std::wstring mainShortcut =
         isPlainName(iconName) ? makeInstallName(iconName, false, slot) : std::wstring();
     notifyProgress(0);
-    const std::wstring keyPath =
-        std::wstring(kUninstallRoot) + L"\\" + longName + L" " + std::to_wstring(slot);
+    // The entry is deleted at the end through the handle opened here.
+    AnchoredKey uninstallKey = openUninstallEntry(uninstallEntryName(longName, slot));
 
     bool result = false;
     // The folder is opened once, from its drive down and never through a link; everything below
@@ -123,13 +126,12 @@ bool uninstallClient() {
     // The walks would refuse such a folder, and its record and key must then stay with it.
     // A file where the folder should be is a folder that is gone (the grant says so, error 9).
     if (folder.size() <= 3 ||
-        (installation.refused() && installation.refusal != AnchorRefusal::NotAFolder)) {
+        (installation.refused() && installation.refusal != AnchorRefusal::NotAFolder) ||
+        uninstallKey.refused()) {
         setLastAssistantError(InstallFolderTooShort);
     } else {
-        RegistryKey uninstallKey;
         std::wstring shortcutPath;
-        if (uninstallKey.open(HKEY_LOCAL_MACHINE, keyPath.c_str()) == ERROR_SUCCESS)
-            shortcutPath = shortcutPathOf(uninstallKey);
+        if (uninstallKey.isOpen()) shortcutPath = shortcutPathOf(uninstallKey.key());
         // The entry may predate the registration's check of that folder: no shortcut is deleted
         // from a folder that has none of ours, nor from one the path does not name. The
         // launcher's user may own that folder, so it is anchored like the installation.
@@ -168,7 +170,7 @@ bool uninstallClient() {
         if (!result) setLastAssistantError(InstallRecordNotRemoved);
         notifyProgress(99);
     }
-    if (result) deleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    if (result) deleteUninstallEntry(uninstallKey);
     notifyProgress(100);
     return result;
 }

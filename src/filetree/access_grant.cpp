@@ -7,6 +7,7 @@
 #include "filetree/secure_entry.h"
 #include "filetree/tree_walks.h"
 #include "filetree/users_descriptor.h"
+#include "install/anchored_key.h"
 #include "launcher_link/error_store.h"
 
 #include <tendril/protocol.h>
@@ -17,24 +18,59 @@ namespace tendril {
 
 namespace {
 
-// Opens the key, creating it when missing. Once Users control an installation's key they could
-// replace its "Install" subkey with a registry link; opening the link itself keeps our access list
-// off whatever it points to, and keeps an elevated create from making a key at its target. One
-// create call leaves no moment for a link to appear between a failed open and the create.
-LSTATUS openKeyForSecurity(const std::wstring& path, UniqueKey& key) {
-    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_OPEN_LINK,
-                             KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+constexpr wchar_t kInstallSubKey[] = L"Install";
+
+// Once Users control an installation's key they can put a registry link anywhere below it; a key
+// opened by its whole path would then carry our access list, and an elevated create, to whatever
+// key of the machine the link names. Keys are opened from HKEY_LOCAL_MACHINE down, each component
+// as itself, and a link is refused (anchored_key.h).
+bool setKeySecurity(const AnchoredKey& key) {
+    PSECURITY_DESCRIPTOR descriptor = usersSecurityDescriptor.get();
+    return key.isOpen() && descriptor != nullptr &&
+           ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+}
+
+// The installation's key and its "Install" key, opened as far as they exist before anything is
+// touched, and secured afterwards through these handles.
+struct InstallKeys {
+    AnchoredKey client;
+    AnchoredKey install;
+};
+
+// False, after logging the refusal, when either key is refused.
+bool openInstallKeys(const std::wstring& regPath, InstallKeys& keys) {
+    keys.client = AnchoredKey::open(HKEY_LOCAL_MACHINE, regPath, KEY_ALL_ACCESS, KeyUse::Create);
+    if (logKeyRefusal(keys.client)) return false;
+    if (keys.client.isOpen())
+        keys.install = AnchoredKey::openChild(keys.client.get(), kInstallSubKey, KEY_ALL_ACCESS,
+                                              KeyUse::Create);
+    return !logKeyRefusal(keys.install, regPath);
+}
+
+// Creates what is missing of both keys and sets the list on them. Failures are ignored; false,
+// after logging, only when a key is refused (a link put in the way since they were opened).
+bool secureInstallKeys(const std::wstring& regPath, InstallKeys& keys) {
+    keys.client.createMissing();
+    if (logKeyRefusal(keys.client)) return false;
+    setKeySecurity(keys.client);
+    if (!keys.client.isOpen()) return true;
+    if (!keys.install.isOpen())
+        keys.install = AnchoredKey::openChild(keys.client.get(), kInstallSubKey, KEY_ALL_ACCESS,
+                                              KeyUse::Create);
+    keys.install.createMissing();
+    if (logKeyRefusal(keys.install, regPath)) return false;
+    setKeySecurity(keys.install);
+    return true;
 }
 
 }  // namespace
 
 bool setRegistryKeySecurity(const std::wstring& path) {
     if (path.empty()) return false;
-    UniqueKey key;
-    if (openKeyForSecurity(path, key) != ERROR_SUCCESS) return false;
-    PSECURITY_DESCRIPTOR descriptor = usersSecurityDescriptor.get();
-    return descriptor != nullptr &&
-           ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+    AnchoredKey key = AnchoredKey::open(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, KeyUse::Create);
+    key.createMissing();
+    if (logKeyRefusal(key)) return false;
+    return setKeySecurity(key);
 }
 
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
@@ -59,6 +95,13 @@ bool grantInstallAccess(const Anchor& folder, const std::wstring& regPath, bool 
         setLastAssistantError(AccessNotGranted);
         return false;
     }
+    // The keys are decided on now, before anything is touched, and secured below through the
+    // handles opened here.
+    InstallKeys keys;
+    if (!regPath.empty() && !openInstallKeys(regPath, keys)) {
+        setLastAssistantError(AccessNotGranted);
+        return false;
+    }
     if (!folder.exists()) {
         setLastAssistantError(FolderNotFound);
         return false;
@@ -73,9 +116,9 @@ bool grantInstallAccess(const Anchor& folder, const std::wstring& regPath, bool 
         return false;
     }
     setTreeSecurity(folder.folder, reportProgress, context);
-    if (!regPath.empty()) {
-        setRegistryKeySecurity(regPath);
-        setRegistryKeySecurity(regPath + L"\\Install");
+    if (!regPath.empty() && !secureInstallKeys(regPath, keys)) {
+        setLastAssistantError(AccessNotGranted);
+        return false;
     }
     return true;
 }

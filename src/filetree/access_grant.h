@@ -9,10 +9,11 @@
 
 namespace tendril {
 
-// Opens HKEY_LOCAL_MACHINE\path (creating it when missing) and sets usersSecurityDescriptor's
-// access list on it. A key that is a registry link is opened as the link itself, so the list
-// never reaches the key it points to. True when the key was opened and its list set; false for
-// an empty path (that would be HKEY_LOCAL_MACHINE itself).
+// Opens HKEY_LOCAL_MACHINE\path (creating it when missing) one component at a time, each as
+// itself, and sets usersSecurityDescriptor's access list on it. A registry link on the way, the
+// key itself included, is refused and logged, so the list never reaches the key a link points
+// to. True when the key was opened and its list set; false for an empty path (that would be
+// HKEY_LOCAL_MACHINE itself).
 bool setRegistryKeySecurity(const std::wstring& path);
 
 // Secures folder, everything beneath it (setTreeSecurity with context, ticking per file when
@@ -20,9 +21,10 @@ bool setRegistryKeySecurity(const std::wstring& path);
 // first. The walk stops when context's cancel flag is set; the rest still runs. Records
 // FolderNotFound (folder refused by isWalkablePath, missing, or a file), AccessNotGranted (a
 // folder the anchor refuses: a protected one, a link on the way, a share of this machine; a
-// protected registry path; all refused before anything is touched; or the folder's own list not
-// set) or SecurityDescriptorFailed, and returns false in those cases; failures beneath the folder
-// and in the registry are ignored. True when the folder itself received the descriptor.
+// protected registry path or a registry link on the way to either key; all refused before
+// anything is touched; or the folder's own list not set) or SecurityDescriptorFailed, and returns
+// false in those cases; failures beneath the folder and in the registry are ignored. True when
+// the folder itself received the descriptor.
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
                         bool reportProgress, const WalkContext& context = {});
 

@@ -7,6 +7,7 @@
 #include "install/install_directory_list.h"
 #include "install/install_naming.h"
 #include "install/registry_key.h"
+#include "install/uninstall_entry.h"
 #include "launcher_link/error_store.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
@@ -38,12 +39,13 @@ struct UninstallValue {
     std::wstring data;
 };
 
-bool writeUninstallEntry(const std::wstring& keyName, const std::wstring& displayName,
-                         const std::wstring& shortcutPath) {
-    const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
-    deleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath.c_str());
-    const RegistryKeyResult created = createRegistryKey(HKEY_LOCAL_MACHINE, keyPath.c_str());
-    if (created.status != ERROR_SUCCESS) return false;
+// 0 when written, else the error to record: AccessNotGranted when the entry or the way to it was
+// refused, UninstallKeyNotCreated when it could not be made.
+int writeUninstallEntry(const std::wstring& keyName, const std::wstring& displayName,
+                        const std::wstring& shortcutPath) {
+    const AnchoredKey created = recreateUninstallEntry(keyName);
+    if (created.refused()) return AccessNotGranted;
+    if (!created.isOpen()) return UninstallKeyNotCreated;
     const std::wstring folder = fieldText(assistantRequest.installFolder);
     const std::wstring executable = folder + L"\\" + fieldText(assistantRequest.exeName);
     // The uninstall reads "UninstallString" back and takes the shortcut from its second quoted
@@ -58,8 +60,8 @@ bool writeUninstallEntry(const std::wstring& keyName, const std::wstring& displa
         {L"URLUpdateInfo", fieldText(assistantRequest.urlUpdateInfo)},
     };
     for (const UninstallValue& value : values)
-        created.key.writeString(value.name, value.data.c_str());
-    return true;
+        created.key().writeString(value.name, value.data.c_str());
+    return NoError;
 }
 
 // Stores the folder, as sent, in the first slot that is exactly empty unless a slot holds it
@@ -91,8 +93,7 @@ Anchor anchorInstallLocation(const std::wstring& folder, const std::wstring& reg
         return refused;
     }
     Anchor anchor = anchorFolderOrLog(folder, GuardUse::Request, optionalAccess);
-    if (!anchor.refused() && refuseProtectedRegistryPath(regPath))
-        anchor.refusal = AnchorRefusal::Protected;
+    if (!anchor.refused() && refuseClientKey(regPath)) anchor.refusal = AnchorRefusal::Protected;
     return anchor;
 }
 
@@ -115,7 +116,8 @@ bool InstallClient(int index) {
     Anchor anchor = anchorInstallLocation(folder, regPath, WRITE_DAC);
     const bool fileInTheWay = anchor.refusal == AnchorRefusal::NotAFolder;
     if ((anchor.refused() && !fileInTheWay) ||
-        refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder))) {
+        refuseShortcutFolder(fieldText(assistantRequest.shortcutFolder)) ||
+        refuseUninstallEntryName(fieldText(assistantRequest.longName))) {
         setLastAssistantError(AccessNotGranted);
         return false;
     }
@@ -139,7 +141,7 @@ bool InstallClient(int index) {
         return false;
     }
     const std::wstring longName = fieldText(assistantRequest.longName);
-    const std::wstring keyName = longName + L" " + std::to_wstring(slot);
+    const std::wstring keyName = uninstallEntryName(longName, slot);
     const std::wstring shortcutPath =
         fieldText(assistantRequest.shortcutFolder) + L"\\" +
         makeInstallName(fieldText(assistantRequest.iconName), false, slot) + L".lnk";
@@ -154,8 +156,9 @@ bool InstallClient(int index) {
         notifyProgress(70);
         for (const wchar_t* name : kDataFiles) deleteChildFile(anchor.folder.get(), name);
     }
-    if (!writeUninstallEntry(keyName, makeInstallName(longName, false, slot), shortcutPath)) {
-        setLastAssistantError(UninstallKeyNotCreated);
+    if (const int failed =
+            writeUninstallEntry(keyName, makeInstallName(longName, false, slot), shortcutPath)) {
+        setLastAssistantError(failed);
         return false;
     }
     const bool recorded = recordFolder(list, folder);

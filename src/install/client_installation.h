@@ -17,7 +17,8 @@ inline constexpr wchar_t kUninstallRoot[] =
 // removes it, with optionalAccess: refused, after logging why, when folder is not a path the
 // walks would accept, when the anchor refuses it (a link on the way, a share of this machine, a
 // protected folder, a decision that cannot be made), or when regPath is one of the system's
-// protected keys. An installation is never registered, recorded or opened up there.
+// protected keys or the way to the client key or its records holds a registry link
+// (refuseClientKey). An installation is never registered, recorded or opened up there.
 Anchor anchorInstallLocation(const std::wstring& folder, const std::wstring& regPath,
                              ACCESS_MASK optionalAccess);
 
@@ -37,8 +38,9 @@ bool refuseShortcutFolder(const std::wstring& folder);
 // must already be recorded. In both modes the folder and the keys are given to Users, the
 // Uninstall entry of the slot is written from scratch, the folder is recorded and the shortcuts
 // of the request are applied. True only when the folder is recorded in a slot at the end.
-// Errors: AccessNotGranted (refused location, or the grant failed), InstallFolderUnavailable,
-// NoFreeInstallSlot, UninstallKeyNotCreated, InstallRecordNotStored.
+// Errors: AccessNotGranted (refused location, a long name that names no single Uninstall entry,
+// or the grant failed), InstallFolderUnavailable, NoFreeInstallSlot, UninstallKeyNotCreated,
+// InstallRecordNotStored.
 bool InstallClient(int index);
 
 }  // namespace tendril

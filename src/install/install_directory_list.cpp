@@ -8,9 +8,10 @@ namespace tendril {
 
 namespace {
 
-// After a grant Users control the client key, so they can replace "Install" with a registry link
-// to any key of the machine: it is always opened as itself, so that the records are neither read
-// from nor written to the key a link points at.
+// After a grant Users control the client key, so they can replace "Install", or any key on the
+// way to it, with a registry link to any key of the machine: every component is opened as itself
+// and a link refused, so that the records are neither read from nor written to a key a link
+// points at.
 constexpr wchar_t kInstallSubKey[] = L"Install";
 
 }  // namespace
@@ -27,29 +28,47 @@ void InstallDirectoryList::open(const std::wstring& registryPath, HKEY root) {
     registryPath_ = registryPath;
     key_.close();
     opened_ = false;
+    refused_ = false;
     // The records of a system key are no records of ours: never read (a load rewrites unusable
     // values) nor written.
-    if (!registryPath_.empty() && refuseProtectedRegistryPath(registryPath_)) registryPath_.clear();
+    if (!registryPath_.empty() && refuseProtectedRegistryPath(registryPath_)) refuse();
     if (registryPath_.empty()) return;
-    RegistryKeyResult result = openRegistryKeyLegacy(root_, registryPath_.c_str());
-    if (result.status != ERROR_SUCCESS) return;
-    key_ = std::move(result.key);
+    openClientKey(KeyUse::Open);
+}
+
+void InstallDirectoryList::refuse() {
+    refused_ = true;
+    registryPath_.clear();
+    key_.close();
+    opened_ = false;
+}
+
+void InstallDirectoryList::openClientKey(KeyUse use) {
+    AnchoredKey client = AnchoredKey::open(root_, registryPath_, kRegistryKeyAccess, use);
+    if (use == KeyUse::Create) client.createMissing();
+    if (logKeyRefusal(client)) {
+        refuse();
+        return;
+    }
+    if (!client.isOpen()) return;
+    key_ = client.release();
     opened_ = true;
 }
 
+AnchoredKey InstallDirectoryList::openInstallKey(KeyUse use) {
+    AnchoredKey install =
+        AnchoredKey::openChild(key_.get(), kInstallSubKey, kRegistryKeyAccess, use);
+    if (use == KeyUse::Create) install.createMissing();
+    if (logKeyRefusal(install, registryPath_)) refuse();
+    return install;
+}
+
 void InstallDirectoryList::load() {
-    if (!opened_ && !registryPath_.empty()) {
-        RegistryKeyResult result = openRegistryKeyLegacy(root_, registryPath_.c_str());
-        if (result.status == ERROR_SUCCESS) {
-            key_ = std::move(result.key);
-            opened_ = true;
-        }
-    }
+    if (!opened_ && !registryPath_.empty()) openClientKey(KeyUse::Open);
     if (!opened_) return;
 
-    RegistryKey install;
-    if (registryPath_.empty() ||
-        install.openAsItself(key_.get(), kInstallSubKey) != ERROR_SUCCESS) {
+    const AnchoredKey install = openInstallKey(KeyUse::Open);
+    if (!install.isOpen()) {
         for (std::wstring& slot : slots_) slot.clear();
         return;
     }
@@ -58,31 +77,26 @@ void InstallDirectoryList::load() {
         const std::wstring name = valueName(i);
         wchar_t buffer[kReadBufferChars];
         DWORD length = kReadBufferChars;
-        if (install.readString(name.c_str(), buffer, length) == ERROR_SUCCESS) {
+        if (install.key().readString(name.c_str(), buffer, length) == ERROR_SUCCESS) {
             // readString checked the terminating NUL; the text ends at the first NUL it holds.
             slots_[i] = length == 0 ? std::wstring() : std::wstring(buffer);
             normalizeInstallPath(slots_[i]);
         } else {
             slots_[i].clear();
-            install.writeString(name.c_str(), L"");
+            install.key().writeString(name.c_str(), L"");
         }
     }
 }
 
 void InstallDirectoryList::store() {
-    if (!opened_ && !registryPath_.empty()) {
-        RegistryKeyResult result = createRegistryKey(root_, registryPath_.c_str());
-        if (result.status == ERROR_SUCCESS) {
-            key_ = std::move(result.key);
-            opened_ = true;
-        }
-    }
+    if (!opened_ && !registryPath_.empty()) openClientKey(KeyUse::Create);
     if (!opened_) return;
 
-    // A failed creation leaves the key closed, and every write below then fails harmlessly.
-    const RegistryKeyResult install = createRegistryKeyAsItself(key_.get(), kInstallSubKey);
+    // A key that could not be made or was refused is not open, and every write below then fails
+    // harmlessly.
+    const AnchoredKey install = openInstallKey(KeyUse::Create);
     for (int i = 0; i < kSlotCount; ++i)
-        install.key.writeString(valueName(i).c_str(), slots_[i].c_str());
+        install.key().writeString(valueName(i).c_str(), slots_[i].c_str());
 }
 
 int InstallDirectoryList::findSlot(const std::wstring& normalizedPath) const {
@@ -115,6 +129,14 @@ bool InstallDirectoryList::remove(const std::wstring& path) {
         store();
     }
     return indexOf(path) == -1;
+}
+
+bool refuseClientKey(const std::wstring& regPath) {
+    if (refuseProtectedRegistryPath(regPath)) return true;
+    const AnchoredKey client = AnchoredKey::open(HKEY_LOCAL_MACHINE, regPath, 0);
+    if (logKeyRefusal(client)) return true;
+    return client.isOpen() &&
+           logKeyRefusal(AnchoredKey::openChild(client.get(), kInstallSubKey, 0), regPath);
 }
 
 }  // namespace tendril

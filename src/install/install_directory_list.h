@@ -8,6 +8,7 @@
 // between a load and the following store; a second writer in between is overwritten.
 #pragma once
 
+#include "install/anchored_key.h"
 #include "install/registry_key.h"
 
 #include <windows.h>
@@ -28,11 +29,15 @@ public:
     InstallDirectoryList(const InstallDirectoryList&) = delete;
     InstallDirectoryList& operator=(const InstallDirectoryList&) = delete;
 
-    // Remembers root and path and drops a held key; when path is not empty, opens root\path with
-    // the legacy open (nothing is created). Success shows only in opened(). A protected registry
-    // path (protected_locations.h) is refused and logged: the list then reads and writes nothing.
+    // Remembers root and path and drops a held key; when path is not empty, opens root\path one
+    // component at a time, each as itself (anchored_key.h; nothing is created). Success shows only
+    // in opened(). A protected registry path (protected_locations.h) is refused and logged, and so
+    // is a client key or "Install" key with a registry link on the way or one that cannot be told
+    // apart from a link, whenever the list meets it: the list then reads and writes nothing more.
     void open(const std::wstring& registryPath, HKEY root = HKEY_LOCAL_MACHINE);
     bool opened() const { return opened_; }
+    // True once the registry path has been refused.
+    bool refused() const { return refused_; }
 
     // Reads the ten values into the slots. Without a client key the slots are left as they are;
     // without an "Install" key they all become empty and nothing is written. A value that is
@@ -42,7 +47,8 @@ public:
     void load();
 
     // Writes all ten slots, empty ones included, creating the client key and "Install" when
-    // missing. Write failures are ignored: the next load shows what really stands there.
+    // missing, each component relative to the one above. Write failures are ignored: the next load
+    // shows what really stands there.
     void store();
 
     // Loads, then returns the first slot equal to the normalised path (letters A to Z compared
@@ -67,12 +73,25 @@ public:
 
 private:
     int findSlot(const std::wstring& normalizedPath) const;
+    // Holds root\path when it exists (creating it first with KeyUse::Create); refuses it when the
+    // anchor does.
+    void openClientKey(KeyUse use);
+    // "Install" below the held client key; refuses the path when the anchor refuses "Install".
+    AnchoredKey openInstallKey(KeyUse use);
+    // Logs nothing itself: drops the key and the path, so that nothing more is read or written.
+    void refuse();
 
     HKEY root_ = HKEY_LOCAL_MACHINE;
     std::wstring registryPath_;
     RegistryKey key_;
     bool opened_ = false;
+    bool refused_ = false;
     Slots slots_;
 };
+
+// True, after logging the refusal, when regPath is one of the system's protected keys, or the way
+// from HKEY_LOCAL_MACHINE to the client key or its "Install" key, as far as they exist, holds a
+// registry link or a component that cannot be told apart from one. Nothing is created.
+bool refuseClientKey(const std::wstring& regPath);
 
 }  // namespace tendril

@@ -12,21 +12,13 @@ bool isEmpty(const wchar_t* text) { return text == nullptr || text[0] == L'\0'; 
 
 }  // namespace
 
-LSTATUS RegistryKey::openWith(HKEY parent, const wchar_t* subKey, DWORD options) {
+LSTATUS RegistryKey::open(HKEY parent, const wchar_t* subKey) {
     HKEY opened = nullptr;
-    const LSTATUS status = ::RegOpenKeyExW(parent, subKey, options, kRegistryKeyAccess, &opened);
+    const LSTATUS status = ::RegOpenKeyExW(parent, subKey, 0, kRegistryKeyAccess, &opened);
     if (status != ERROR_SUCCESS) return status;
     const LSTATUS closed = close();
     key_.reset(opened);
     return closed;
-}
-
-LSTATUS RegistryKey::open(HKEY parent, const wchar_t* subKey) {
-    return openWith(parent, subKey, 0);
-}
-
-LSTATUS RegistryKey::openAsItself(HKEY parent, const wchar_t* subKey) {
-    return openWith(parent, subKey, REG_OPTION_OPEN_LINK);
 }
 
 LSTATUS RegistryKey::close() {
@@ -97,19 +89,6 @@ RegistryKeyResult ownedKeyFrom(LSTATUS(WINAPI* call)(HKEY, LPCWSTR, PHKEY), HKEY
 
 RegistryKeyResult createRegistryKey(HKEY parent, const wchar_t* subKey) {
     return ownedKeyFrom(::RegCreateKeyW, parent, subKey);
-}
-
-RegistryKeyResult createRegistryKeyAsItself(HKEY parent, const wchar_t* subKey) {
-    RegistryKeyResult result;
-    if (isEmpty(subKey)) {
-        result.status = ERROR_INVALID_PARAMETER;
-        return result;
-    }
-    HKEY key = nullptr;
-    result.status = ::RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_OPEN_LINK,
-                                      kRegistryKeyAccess, nullptr, &key, nullptr);
-    if (result.status == ERROR_SUCCESS) result.key = RegistryKey(key);
-    return result;
 }
 
 RegistryKeyResult openRegistryKeyLegacy(HKEY parent, const wchar_t* subKey) {

@@ -34,10 +34,6 @@ public:
     // closed and replaced, and the status of that close is returned (0 when nothing was held). On
     // failure the error is returned and the key held before is kept.
     LSTATUS open(HKEY parent, const wchar_t* subKey);
-    // open, except that a registry link at subKey is opened itself (REG_OPTION_OPEN_LINK), never
-    // the key it points to. For a key that unelevated users may replace.
-    LSTATUS openAsItself(HKEY parent, const wchar_t* subKey);
-
     // Closes the held key; 0 when nothing was held.
     LSTATUS close();
 
@@ -56,10 +52,13 @@ public:
     LSTATUS writeString(const wchar_t* name, const wchar_t* text) const;
 
 private:
-    LSTATUS openWith(HKEY parent, const wchar_t* subKey, DWORD options);
-
     UniqueKey key_;
 };
+
+// The operations below take a whole sub-key path and follow every registry link on it, as does
+// RegistryKey::open. A key whose path a request names, or that Users may change (a client key
+// after a grant, what lies below it, the Uninstall entry named after the request), is opened and
+// created through anchored_key.h instead, and deleted with deleteKeyTree.
 
 // A key handed back by the create and legacy-open operations, with the status of the call. The
 // key is closed whenever status is not 0.
@@ -72,13 +71,6 @@ struct RegistryKeyResult {
 // An empty or null sub-key is refused with ERROR_INVALID_PARAMETER, so the result never aliases
 // the parent handle.
 RegistryKeyResult createRegistryKey(HKEY parent, const wchar_t* subKey);
-
-// Create-or-open in one call (RegCreateKeyExW, KEY_READ | KEY_WRITE) that opens a registry link
-// at subKey itself (REG_OPTION_OPEN_LINK) instead of following it. For a key that unelevated users
-// may replace: neither the values written nor a key created can land at a link's target, and no
-// moment is left for a link to appear between a failed open and the create. An empty or null
-// sub-key is refused with ERROR_INVALID_PARAMETER.
-RegistryKeyResult createRegistryKeyAsItself(HKEY parent, const wchar_t* subKey);
 
 // The legacy open (RegOpenKeyW, no access mask), used for a client's registry path. An empty or
 // null sub-key is refused with ERROR_INVALID_PARAMETER: RegOpenKeyW would hand back the parent

@@ -151,6 +151,10 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
     runUnix("/bin/ln", {"-s", unixPath(outside.path()), unixPath(link)});
     for (int i = 0; i < 50 && !exists(link); ++i) ::Sleep(20);
     ASSERT_TRUE(writeFile(outside / L"guest.dat", "x"));
+    // A registry link that Users planted in a key they control.
+    ScratchRegistryKey linkHolder, linkTarget;
+    const ScratchRegistryLink registryLink(linkHolder.path() + L"\\L", linkTarget.path());
+    ASSERT_TRUE(registryLink.created());
 
     const struct {
         const char* what;
@@ -158,6 +162,7 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
         std::wstring regPath;  // empty: the product's own
         std::vector<std::wstring> recorded;
         std::int32_t error;
+        std::wstring longNameTail = L"";  // added to the product's long name
     } cases[] = {
         {"every slot holds a folder with files", scratch / L"eleventh", L"", tenFolders,
          NoFreeInstallSlot},
@@ -173,6 +178,17 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
          L"SOFTWARE\\Microsoft\\Windows",
          {},
          AccessNotGranted},
+        {"a registry path through a link",
+         scratch / L"new",
+         registryLink.path() + L"\\client",
+         {},
+         AccessNotGranted},
+        {"a long name that names no single Uninstall entry",
+         scratch / L"new",
+         L"",
+         {},
+         AccessNotGranted,
+         L"\\x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -181,15 +197,19 @@ TEST(RefreshRegistration, FailuresRegisterNothing) {
         const auto slotsBefore = product.slots();
         launch::Request request = product.request(RefreshRegistration, c.folder);
         if (!c.regPath.empty()) launch::Request::setText(request.record.regPath, c.regPath);
+        launch::Request::setText(request.record.longName, product.longName + c.longNameTail);
         expectSequence(product.run(tendril, request), c.error);
         EXPECT_EQ(product.slots(), slotsBefore);
         for (int slot = 0; slot < 10; ++slot) EXPECT_FALSE(keyExists(product.uninstallKey(slot)));
+        const std::wstring entry = product.uninstallKey(0);
+        EXPECT_FALSE(keyExists(entry.substr(0, entry.size() - 2))) << "an entry named in two";
         EXPECT_FALSE(exists(product.startMenuShortcut(product.iconName, 0)));
         if (!c.regPath.empty()) {
             EXPECT_FALSE(keyExists(c.regPath + L"\\Install"));
         }
     }
     EXPECT_FALSE(exists(scratch / L"new")) << "a refused folder is not created";
+    EXPECT_FALSE(keyExists(linkTarget.path())) << "a key created through the link";
     EXPECT_TRUE(exists(outside / L"guest.dat")) << "nothing deleted through the link";
     runUnix("/bin/rm", {unixPath(link)});
     for (int i = 0; i < 50 && exists(link); ++i) ::Sleep(20);

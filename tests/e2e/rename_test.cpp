@@ -278,6 +278,10 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
     // A folder beside a system program named like it plus ".local" changes what it loads.
     const std::wstring intoWindows = std::wstring(windows) + L"\\" + uniqueName(L"new") + L".local";
     ASSERT_TRUE(makeDirectoryLink(windows, scratch / L"j"));
+    // After the grant Users control the product's key, and can plant a registry link in it.
+    ScratchRegistryKey linkTarget;
+    const ScratchRegistryLink link(product.regPath + L"\\L", linkTarget.path());
+    ASSERT_TRUE(link.created());
     const struct {
         const char* what;
         std::wstring destination;
@@ -290,6 +294,7 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
          L""},
         {"a protected destination", std::wstring(windows) + L"\\Client", L""},
         {"a protected registry path", scratch / L"New", L"SOFTWARE\\Microsoft\\Windows"},
+        {"a registry path through a link", scratch / L"New", link.path() + L"\\x"},
         // Clearing any of these before the move would delete the installation itself.
         {"a destination holding the installation", scratch.path(), L""},
         {"a destination inside the installation", source + L"\\sub", L""},
@@ -315,6 +320,7 @@ TEST(SetLongName, RefusedLocationsChangeNothing) {
               std::string::npos)
         << tendril.log();
     removeDirectoryLink(scratch / L"j");
+    EXPECT_FALSE(keyExists(linkTarget.path())) << "a key created through the link";
 }
 
 }  // namespace

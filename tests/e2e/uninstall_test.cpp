@@ -166,6 +166,35 @@ TEST(UninstallClient, WhatIsNotRecordedOrTooShortIsLeftAlone) {
         EXPECT_TRUE(keyExists(product.uninstallKey(0)));
         EXPECT_EQ(product.slots()[0], L"C:\\");
     }
+    {
+        SCOPED_TRACE("records reached through a registry link: refused with 2, nothing removed");
+        TestProduct product;
+        Installed installed;
+        installed.make();
+        // Records that name the folder, in a key that a link Users planted in theirs leads to.
+        ScratchRegistryKey holder, target;
+        product.regPath = target.path() + L"\\client";
+        product.setSlots({installed.folder.path()});
+        const ScratchRegistryLink link(holder.path() + L"\\L", target.path());
+        ASSERT_TRUE(link.created());
+        product.regPath = link.path() + L"\\client";
+        ASSERT_EQ(product.slots()[0], installed.folder.path()) << "the link leads nowhere";
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyW(HKEY_LOCAL_MACHINE, product.uninstallKey(0).c_str(), &key), 0);
+        ::RegCloseKey(key);
+        const RunResult run =
+            product.run(tendril, product.request(UninstallClient, installed.folder.path()));
+        ASSERT_TRUE(run.result.has_value()) << describe(run.messages);
+        EXPECT_EQ(*run.result, std::make_pair(static_cast<std::int32_t>(UninstallClient),
+                                              static_cast<std::int32_t>(InstallFolderTooShort)));
+        EXPECT_TRUE(exists(installed.folder / L"readme.txt"));
+        EXPECT_TRUE(keyExists(product.uninstallKey(0)));
+        EXPECT_EQ(product.slots()[0], installed.folder.path());
+        EXPECT_NE(tendril.log().find("Refused registry path: " + narrow(product.regPath) +
+                                     ": a link on the way (" + narrow(link.path()) + ")\r\n"),
+                  std::string::npos)
+            << tendril.log();
+    }
 }
 
 TEST(UninstallClient, TheRunningClientIsEndedFirst) {

@@ -150,43 +150,67 @@ TEST_F(AccessGrant, EmptyRegistryPathTouchesNoKey) {
     EXPECT_EQ(keyDaclText(L""), before);
 }
 
-// A registry link that Users planted as the "Install" subkey (they control the installation key
-// after the first grant): the list goes on the link key, never on the key it points to.
-TEST_F(AccessGrant, RegistryLinkIsSecuredItselfNotItsTarget) {
-    ScratchFolder root(L"grantreglink");
-    ScratchRegistryKey key;
-    ScratchRegistryKey targetKey;
-    {
-        UniqueKey created;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, targetKey.path().c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, created.put(), nullptr),
-                  ERROR_SUCCESS);
-    }
-    const std::wstring targetBefore = keyDaclText(targetKey.path());
-    ASSERT_FALSE(targetBefore.empty());
-    ASSERT_NE(targetBefore, kUsersDaclText);
+// After a first grant Users control the installation's key and may plant a registry link in it:
+// as its "Install" key, or as a key on the way to a registry path a later request names. Whatever
+// the link leads to (an existing key, or one the grant would create), the grant is refused before
+// anything is touched: no access list lands on the link, on its target or on the folder, and
+// nothing is created at the target.
+TEST_F(AccessGrant, ARegistryLinkOnTheWayIsRefusedBeforeAnythingIsTouched) {
+    struct Case {
+        const char* name;
+        const wchar_t* link;     // below the client key
+        const wchar_t* regPath;  // below the client key, empty: the client key itself
+        bool targetExists;
+    } cases[] = {
+        {"Install is a link", L"Install", L"", true},
+        {"Install is a link to a missing key", L"Install", L"", false},
+        {"the registry path runs through a link", L"L", L"L\\svc", true},
+        {"the registry path is a link", L"L", L"L", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder root(L"grantreglink");
+        ASSERT_TRUE(denyOthers(root.path()));
+        ScratchRegistryKey key;
+        ScratchRegistryKey target;
+        {
+            UniqueKey created;
+            ASSERT_EQ(
+                ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key.path() + L"\\x").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, created.put(), nullptr),
+                ERROR_SUCCESS);
+            if (c.targetExists) {
+                ASSERT_EQ(
+                    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (target.path() + L"\\svc").c_str(), 0,
+                                      nullptr, 0, KEY_ALL_ACCESS, nullptr, created.put(), nullptr),
+                    ERROR_SUCCESS);
+            }
+        }
+        const ScratchRegistryLink link(key.path() + L"\\" + c.link, target.path());
+        ASSERT_TRUE(link.created());
+        ASSERT_EQ(keyExists(link.path() + L"\\svc"), c.targetExists) << "the link leads nowhere";
+        const std::wstring regPath = *c.regPath ? key.path() + L"\\" + c.regPath : key.path();
+        const std::wstring keyBefore = keyDaclText(key.path());
+        const std::wstring linkBefore = keyDaclText(link.path());
+        const std::wstring targetBefore = keyDaclText(target.path());
 
-    const ScratchRegistryLink linkKey(key.path() + L"\\Install", targetKey.path());
-    ASSERT_TRUE(linkKey.created());
-    // The link works: opened normally, it leads to the target.
-    {
-        UniqueKey through;
-        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkKey.path().c_str(), 0, KEY_SET_VALUE,
-                                  through.put()),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(::RegSetValueExW(through.get(), L"Marker", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(L"x"), 4),
-                  ERROR_SUCCESS);
-        DWORD size = 0;
-        ASSERT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, targetKey.path().c_str(), L"Marker",
-                                 RRF_RT_REG_SZ, nullptr, nullptr, &size),
-                  ERROR_SUCCESS);
-    }
+        EXPECT_FALSE(grantInstallAccess(root.path(), regPath, false, walk()));
+        EXPECT_EQ(lastAssistantError, AccessNotGranted);
+        EXPECT_FALSE(everyoneCanRead(root.path())) << "the folder was secured";
+        // Nor does the key step alone reach through the link.
+        ASSERT_TRUE(buildUsersSecurityDescriptor());
+        EXPECT_FALSE(setRegistryKeySecurity(regPath + L"\\Install"));
+        if (*c.regPath) {
+            EXPECT_FALSE(setRegistryKeySecurity(regPath));
+        }
 
-    EXPECT_TRUE(grantInstallAccess(root.path(), key.path(), false, walk()));
-    EXPECT_EQ(keyDaclText(key.path()), kUsersDaclText);
-    EXPECT_EQ(keyDaclText(targetKey.path()), targetBefore);
-    EXPECT_EQ(keyDaclText(linkKey.path()), kUsersDaclText);
+        EXPECT_EQ(keyDaclText(key.path()), keyBefore);
+        EXPECT_EQ(keyDaclText(link.path()), linkBefore);
+        EXPECT_EQ(keyDaclText(target.path()), targetBefore);
+        EXPECT_EQ(keyExists(target.path()), c.targetExists) << "an elevated create went through";
+        EXPECT_FALSE(keyExists(target.path() + L"\\Install"));
+        EXPECT_FALSE(keyExists(target.path() + L"\\svc\\Install"));
+    }
 }
 
 // A hard link gives one file two names. Users could give a system file a name inside the tree
@@ -205,33 +229,6 @@ TEST_F(AccessGrant, FileWithASecondNameOutsideIsLeftAlone) {
     EXPECT_TRUE(everyoneCanRead(root / L"plain.txt"));
     EXPECT_FALSE(everyoneCanRead(outside / L"system.dll"));
     EXPECT_FALSE(everyoneCanRead(root / L"alias.dll"));
-}
-
-// The grant creates the key when it is missing. A link planted at the name before that create
-// (here one whose target does not exist) is opened itself: no key appears at the target, and the
-// list goes on the link key.
-TEST_F(AccessGrant, RegistryLinkToAMissingKeyMakesNothingAtItsTarget) {
-    ScratchRegistryKey key;
-    ScratchRegistryKey targetKey;  // never created: removed at the end should the grant make it
-    const ScratchRegistryLink link(key.path() + L"\\Install", targetKey.path());
-    ASSERT_TRUE(link.created());
-    const std::wstring& linkPath = link.path();
-    // The link works: a plain create through it makes the target (removed again here).
-    {
-        UniqueKey through;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr, 0, KEY_READ,
-                                    nullptr, through.put(), nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_TRUE(keyExists(targetKey.path()));
-        through.reset();
-        ASSERT_EQ(::RegDeleteKeyW(HKEY_LOCAL_MACHINE, targetKey.path().c_str()), ERROR_SUCCESS);
-        ASSERT_FALSE(keyExists(targetKey.path()));
-    }
-
-    ASSERT_TRUE(buildUsersSecurityDescriptor());
-    EXPECT_TRUE(setRegistryKeySecurity(linkPath));
-    EXPECT_FALSE(keyExists(targetKey.path())) << "an elevated create went through the link";
-    EXPECT_EQ(keyDaclText(linkPath), kUsersDaclText);
 }
 
 }  // namespace

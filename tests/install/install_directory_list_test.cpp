@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace tendril {
@@ -177,29 +178,62 @@ TEST_F(InstallDirectoryListTest, RemoveEmptiesTheFirstHolderOnly) {
     EXPECT_EQ(L"", queryStored(installPath(), 5).text);
 }
 
-// After a grant Users control the client key and can put a registry link where "Install" was.
-// The records must then be neither read from the key it points at (they would name folders of the
-// link's choosing) nor written into it (an elevated write into any key of the machine).
-TEST_F(InstallDirectoryListTest, AnInstallKeyThatIsALinkIsNeitherReadNorWrittenThrough) {
+// After a grant Users control the client key: they can put a registry link where "Install" was,
+// and a later request can name a registry path that runs through a link they planted. The records
+// must then be neither read from the key a link points at (they would name folders of the link's
+// choosing) nor written into it (an elevated write into any key of the machine); the list says it
+// refused, and refuseClientKey refuses the same paths before anything is opened for writing.
+TEST_F(InstallDirectoryListTest, ALinkOnTheWayToTheRecordsIsRefused) {
+    // Records of someone else's: as "Install" itself, below "Install" and below "client\Install".
     ScratchRegistryKey target;
-    {
-        RegistryKeyResult created = createRegistryKey(HKEY_LOCAL_MACHINE, target.path().c_str());
+    for (const wchar_t* records : {L"", L"\\Install", L"\\client\\Install"}) {
+        RegistryKeyResult created =
+            createRegistryKey(HKEY_LOCAL_MACHINE, (target.path() + records).c_str());
         ASSERT_EQ(ERROR_SUCCESS, created.status);
         ASSERT_EQ(ERROR_SUCCESS, created.key.writeString(L"Directory", L"C:\\Elsewhere"));
     }
-    const test::ScratchRegistryLink link(installPath(), target.path());
-    ASSERT_TRUE(link.created());
-    ASSERT_EQ(L"C:\\Elsewhere", queryStored(installPath(), 0).text) << "the link leads nowhere";
+    const struct {
+        const char* name;
+        const wchar_t* link;     // below the client key; null: no link
+        const wchar_t* regPath;  // below the client key
+    } cases[] = {
+        {"no link", nullptr, L""},
+        {"Install is a link", L"Install", L""},
+        {"the path runs through a link", L"L", L"L\\client"},
+        {"the path is a link", L"L", L"L"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchRegistryKey client;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  createRegistryKey(HKEY_LOCAL_MACHINE, client.path().c_str()).status);
+        std::unique_ptr<test::ScratchRegistryLink> link;
+        if (c.link) {
+            link = std::make_unique<test::ScratchRegistryLink>(client.path() + L"\\" + c.link,
+                                                               target.path());
+            ASSERT_TRUE(link->created());
+        }
+        const std::wstring regPath = *c.regPath ? client.path() + L"\\" + c.regPath : client.path();
+        const bool refused = c.link != nullptr;
+        EXPECT_EQ(refuseClientKey(regPath), refused);
 
-    EXPECT_EQ(-1, list.indexOf(L"C:\\Elsewhere"));
-    list.slots()[3] = L"C:\\Games";
-    list.store();
-    EXPECT_TRUE(list.remove(L"C:\\Elsewhere"));
-    for (int slot = 0; slot < InstallDirectoryList::kSlotCount; ++slot)
-        EXPECT_EQ(slot == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND,
-                  queryStored(target.path(), slot).status)
-            << "slot " << slot;
-    EXPECT_EQ(L"C:\\Elsewhere", queryStored(target.path(), 0).text);
+        InstallDirectoryList records;
+        records.open(regPath);
+        EXPECT_EQ(-1, records.indexOf(L"C:\\Elsewhere"));
+        records.slots()[3] = L"C:\\Games";
+        records.store();
+        EXPECT_TRUE(records.remove(L"C:\\Elsewhere"));
+        EXPECT_EQ(records.refused(), refused);
+        EXPECT_EQ(queryStored(regPath + L"\\Install", 3).text, refused ? L"" : L"C:\\Games");
+        for (const wchar_t* records : {L"", L"\\Install", L"\\client\\Install"}) {
+            SCOPED_TRACE(records);
+            for (int slot = 0; slot < InstallDirectoryList::kSlotCount; ++slot)
+                EXPECT_EQ(slot == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND,
+                          queryStored(target.path() + records, slot).status)
+                    << "slot " << slot;
+            EXPECT_EQ(L"C:\\Elsewhere", queryStored(target.path() + records, 0).text);
+        }
+    }
 }
 
 TEST_F(InstallDirectoryListTest, PruneKeepsOnlyFoldersThatHoldSomething) {
