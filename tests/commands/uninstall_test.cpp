@@ -62,6 +62,30 @@ TEST(ReadAppList, RecordsCorruptFilesAndMissingOnes) {
 
 class UninstallProgress : public test::LinkStateTest {};
 
+// Securing ticks once per file and deleting once per entry: the total is twice the entries.
+TEST_F(UninstallProgress, TheTotalIsTwiceTheEntriesOfTheFolder) {
+    test::ScratchFolder folder(L"uninstall");
+    test::ScratchRegistryKey key;
+    for (const wchar_t* sub : {L"a", L"b"})
+        ASSERT_TRUE(::CreateDirectoryW((folder / sub).c_str(), nullptr));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(
+            test::writeFile(folder / ((i % 2 ? L"a\\f" : L"b\\f") + std::to_wstring(i)), "x"));
+    InstallDirectoryList list;
+    list.open(key.path());
+    list.slots()[0] = folder.path();
+    list.store();
+    wcscpy(assistantRequest.installFolder, folder.path().c_str());
+    wcscpy(assistantRequest.regPath, key.path().c_str());
+    wcscpy(assistantRequest.longName, L"TendrilUnitTest");
+    wcscpy(assistantRequest.exeName, L"client.exe");
+
+    EXPECT_TRUE(uninstallClient());
+    EXPECT_EQ(progressTotal, 24);
+    EXPECT_FALSE(test::exists(folder.path()));
+    EXPECT_EQ(lastAssistantError, 0);
+}
+
 // Whether a folder handle still reaches its own entries after a folder above it was renamed and
 // a link to a look-alike put in its place, as on Windows.
 bool handlesKeepTheirFolder() {
