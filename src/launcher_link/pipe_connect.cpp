@@ -59,6 +59,7 @@ PipeConnection connectLauncherPipe(const std::wstring& name, HWND window,
     }
     result.outcome = ConnectOutcome::Connected;
     result.pipe = std::move(pipe);
+    result.server = std::move(owner);
     return result;
 }
 

@@ -40,6 +40,9 @@ enum class ConnectOutcome { Connected, OpenFailed, ServerRefused };
 struct PipeConnection {
     ConnectOutcome outcome = ConnectOutcome::OpenFailed;
     UniqueFile pipe;
+    // The launcher's process (PROCESS_QUERY_LIMITED_INFORMATION), once connected: whose rights
+    // the request may use.
+    UniqueHandle server;
 };
 
 // Opens the pipe for the launcher window: the window's owning process is looked up (and held, so

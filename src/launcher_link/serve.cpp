@@ -3,6 +3,7 @@
 #include "launcher_link/administrator.h"
 #include "launcher_link/arguments.h"
 #include "launcher_link/dispatch.h"
+#include "launcher_link/launcher_user.h"
 #include "launcher_link/pipe_connect.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/request_reader.h"
@@ -72,6 +73,8 @@ bool serveLauncher() {
         return false;
     }
     pipeHandle = connection.pipe.release();
+    // Without it every request is judged as one from a user who may change nothing.
+    if (!takeLauncherUser(connection.server.get())) logText(L"Launcher's user unknown", true);
     sendToLauncher(WM_ASSISTANT_CONNECTED, ::GetCurrentProcessId(), 0);
 
     std::int32_t command = 0;
