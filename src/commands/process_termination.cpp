@@ -1,7 +1,9 @@
 #include "commands/process_termination.h"
 
 #include "common/unique_handle.h"
+#include "filetree/anchored_folder.h"
 #include "filetree/protected_locations.h"
+#include "launcher_link/launcher_user.h"
 
 #include <psapi.h>
 #include <windows.h>
@@ -32,6 +34,19 @@ bool imagePath(HANDLE process, wchar_t (&buffer)[MAX_PATH]) {
 
 bool terminateProcessesByPath(const std::wstring& path) {
     if (refuseProtectedExecutable(path)) return false;
+    // Only programs of a folder the launcher's user could change himself are ended for him: not
+    // another product's, elevated or of another user, which that user could not end.
+    const std::size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos) return true;  // no full path: no running image matches
+    // A folder that does not exist runs nothing, and a path in no plain form matches no image
+    // path (those are full and plain): nothing to end.
+    Anchor folder = anchorFolder(path.substr(0, slash), GuardUse::ProgramFolder);
+    if (folder.refusal == AnchorRefusal::NotAFolder ||
+        folder.refusal == AnchorRefusal::NotAPlainPath ||
+        folder.refusal == AnchorRefusal::DevicePath || (!folder.refused() && !folder.exists()))
+        return true;
+    logRefusal(folder, path.substr(0, slash));
+    if (folder.refused() || refuseUnlessLaunchersOwn(folder, path.substr(0, slash))) return false;
     DWORD ids[kMaxProcessIds] = {};
     DWORD bytesReturned = 0;
     if (!::K32EnumProcesses(ids, sizeof ids, &bytesReturned)) return false;

@@ -12,6 +12,7 @@
 #include "install/registry_key.h"
 #include "install/uninstall_entry.h"
 #include "launcher_link/error_store.h"
+#include "launcher_link/launcher_user.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
 #include "log/log.h"
@@ -77,8 +78,11 @@ bool refuseLocations(const std::wstring& source, const std::wstring& destination
             return true;
         }
         // Decided on the folder as opened from its drive down: a link on the way to either,
-        // even to a destination that does not exist yet, is refused.
-        if (anchorFolderOrLog(*folder, GuardUse::Request).refused()) return true;
+        // even to a destination that does not exist yet, is refused. The source, and a
+        // destination that exists and would be cleared, must be folders the launcher's user
+        // could change himself.
+        Anchor anchor = anchorFolderOrLog(*folder, GuardUse::Request);
+        if (anchor.refused() || refuseUnlessLaunchersOwn(anchor, *folder)) return true;
     }
     // The registration that follows the move records the shortcut's folder: refused there, it
     // would leave the installation moved and unregistered.
@@ -100,9 +104,10 @@ bool moveFolder(const std::wstring& source, const std::wstring& destination,
         return false;
     }
     {
-        const Anchor existing =
+        // Decided again on the folder that is cleared, through the handle that clears it.
+        Anchor existing =
             anchorFolderOrLog(destination, GuardUse::Request, DELETE | FILE_WRITE_ATTRIBUTES);
-        if (existing.refused()) return false;
+        if (existing.refused() || refuseUnlessLaunchersOwn(existing, destination)) return false;
         if (existing.exists()) removeFolderTree(existing.folder);
     }
     if (anchorFolder(destination, GuardUse::Request).exists()) return false;

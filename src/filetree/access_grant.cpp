@@ -9,6 +9,7 @@
 #include "filetree/users_descriptor.h"
 #include "install/anchored_key.h"
 #include "launcher_link/error_store.h"
+#include "launcher_link/launcher_user.h"
 
 #include <tendril/protocol.h>
 
@@ -40,11 +41,15 @@ struct InstallKeys {
 // False, after logging the refusal, when either key is refused.
 bool openInstallKeys(const std::wstring& regPath, InstallKeys& keys) {
     keys.client = AnchoredKey::open(HKEY_LOCAL_MACHINE, regPath, KEY_ALL_ACCESS, KeyUse::Create);
-    if (logKeyRefusal(keys.client)) return false;
+    // A key that exists already is opened up only for a launcher whose user could do it himself;
+    // one that is missing is ours to create and to hand out.
+    if (logKeyRefusal(keys.client) || refuseUnlessLaunchersKey(keys.client.get(), regPath))
+        return false;
     if (keys.client.isOpen())
         keys.install = AnchoredKey::openChild(keys.client.get(), kInstallSubKey, KEY_ALL_ACCESS,
                                               KeyUse::Create);
-    return !logKeyRefusal(keys.install, regPath);
+    return !logKeyRefusal(keys.install, regPath) &&
+           !refuseUnlessLaunchersKey(keys.install.get(), regPath + L"\\" + kInstallSubKey);
 }
 
 // Creates what is missing of both keys and sets the list on them. Failures are ignored; false,
@@ -79,8 +84,9 @@ bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
         setLastAssistantError(FolderNotFound);
         return false;
     }
-    return grantInstallAccess(anchorFolderOrLog(folder, GuardUse::Request, WRITE_DAC), regPath,
-                              reportProgress, context);
+    Anchor anchor = anchorFolderOrLog(folder, GuardUse::Request, WRITE_DAC);
+    if (!anchor.refused()) refuseUnlessLaunchersOwn(anchor, folder);
+    return grantInstallAccess(anchor, regPath, reportProgress, context);
 }
 
 bool grantInstallAccess(const Anchor& folder, const std::wstring& regPath, bool reportProgress,

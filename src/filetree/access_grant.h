@@ -21,10 +21,11 @@ bool setRegistryKeySecurity(const std::wstring& path);
 // first. The walk stops when context's cancel flag is set; the rest still runs. Records
 // FolderNotFound (folder refused by isWalkablePath, missing, or a file), AccessNotGranted (a
 // folder the anchor refuses: a protected one, a link on the way, a share of this machine; a
-// protected registry path or a registry link on the way to either key; all refused before
-// anything is touched; or the folder's own list not set) or SecurityDescriptorFailed, and returns
-// false in those cases; failures beneath the folder and in the registry are ignored. True when
-// the folder itself received the descriptor.
+// protected registry path or a registry link on the way to either key; an existing folder whose
+// access list the launcher's user may not change; all refused before anything is touched; or the
+// folder's own list not set) or SecurityDescriptorFailed, and returns false in those cases;
+// failures beneath the folder and in the registry are ignored. True when the folder itself
+// received the descriptor.
 bool grantInstallAccess(const std::wstring& folder, const std::wstring& regPath,
                         bool reportProgress, const WalkContext& context = {});
 

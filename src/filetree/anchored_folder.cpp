@@ -30,7 +30,9 @@ constexpr ULONG kNonDirectoryFile = 0x00000040;
 
 // What every folder on the way is opened with: enough to list it, look a name up in it and open
 // the next component relative to it.
-constexpr ACCESS_MASK kWayAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+// READ_CONTROL lets the folder's access list be asked about (whose folder it is).
+constexpr ACCESS_MASK kWayAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -180,10 +182,11 @@ AnchorRefusal openChildFolder(const AnchoredFolder& parent, const ChildEntry& en
     }
     child.handle = openChild(parent.get(), entry, access, optionalAccess);
     if (!child) return AnchorRefusal::Link;  // gone, or something else under its name now
-    // Under Windows a link opened as itself shows as one; under Wine the open follows it, and the
-    // id (already compared) and the volume are what tell.
+    // Under Windows a link or mount point opened as itself shows as one; under Wine the open
+    // follows it, and the id (already compared) is what tells. The volume may change on the way
+    // without a link where Wine maps a Unix mount point below a drive: that is no link.
     if (handleKind(child.get()) != EntryKind::Folder || !readIdentity(child) ||
-        child.volume != parent.volume || child.fileId != entry.fileId)
+        child.fileId != entry.fileId)
         return AnchorRefusal::Link;
     child.path = joined(parent.path, entry.name);
     return isSystemFolderUnderAnotherName(child) ? AnchorRefusal::Protected : AnchorRefusal::None;
@@ -209,6 +212,8 @@ const wchar_t* refusalReason(AnchorRefusal refusal) {
             return L"the decision could not be made";
         case AnchorRefusal::Protected:
             return L"a protected location";
+        case AnchorRefusal::NotTheLaunchersOwn:
+            return L"not the launcher's user's to change";
     }
     return L"refused";
 }
@@ -251,12 +256,16 @@ Anchor anchorFolder(const std::wstring& path, GuardUse use, ACCESS_MASK optional
     return anchor;
 }
 
-Anchor anchorFolderOrLog(const std::wstring& path, GuardUse use, ACCESS_MASK optionalAccess) {
-    Anchor anchor = anchorFolder(path, use, optionalAccess);
+void logRefusal(const Anchor& anchor, const std::wstring& path) {
     if (anchor.refusal == AnchorRefusal::Protected)
         logFormat(true, L"Refused protected location: %ls", path.c_str());
     else if (anchor.refused() && anchor.refusal != AnchorRefusal::NotAFolder)
         logFormat(true, L"Refused %ls: %ls", path.c_str(), refusalReason(anchor.refusal));
+}
+
+Anchor anchorFolderOrLog(const std::wstring& path, GuardUse use, ACCESS_MASK optionalAccess) {
+    Anchor anchor = anchorFolder(path, use, optionalAccess);
+    logRefusal(anchor, path);
     return anchor;
 }
 

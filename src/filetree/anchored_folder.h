@@ -36,6 +36,9 @@ enum class AnchorRefusal {
     Undecidable,
     // One of the system's own folders, or a folder it protects.
     Protected,
+    // An existing folder whose access list the launcher's user may not change: acting on it
+    // elevated would let that user do what they cannot do themselves.
+    NotTheLaunchersOwn,
 };
 
 // The words the log gives for a refusal.
@@ -79,6 +82,9 @@ Anchor anchorFolder(const std::wstring& path, GuardUse use, ACCESS_MASK optional
 // anchorFolder, logging "Refused protected location: <path>" or "Refused <path>: <reason>" when
 // it refuses. A file in the way is the caller's to report: it is no location we refuse.
 Anchor anchorFolderOrLog(const std::wstring& path, GuardUse use, ACCESS_MASK optionalAccess = 0);
+
+// The log line of anchorFolderOrLog for an anchor of path; nothing when it was not refused.
+void logRefusal(const Anchor& anchor, const std::wstring& path);
 
 // Creates anchor's missing components one by one, each relative to the handle of the one before,
 // as itself (a name that exists by then, a link included, fails); on success anchor names the

@@ -237,6 +237,7 @@ bool isProtectedFolder(const std::wstring& folder, GuardUse use) {
 }
 
 bool isProtectedResolvedFolder(const std::wstring& folder, GuardUse use) {
+    if (use == GuardUse::ProgramFolder) return folder.empty() || isProtectedExecutable(folder);
     return folder.empty() || !protectedLocations().decidable || isProtectedNormalized(folder, use);
 }
 

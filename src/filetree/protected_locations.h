@@ -23,6 +23,9 @@ enum class GuardUse {
     // shortcuts belong. The Windows folder and the all-users Startup folder, where anything
     // placed runs at every logon, never are, and every other rule applies.
     ShortcutFolder,
+    // The folder of a program whose processes a request would have ended: only the Windows
+    // folder and what lies inside it are the system's there. Whose folder it is decides the rest.
+    ProgramFolder,
 };
 
 // True when folder (made absolute, letter case of A to Z and one trailing backslash ignored) is

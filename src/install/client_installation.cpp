@@ -9,6 +9,7 @@
 #include "install/registry_key.h"
 #include "install/uninstall_entry.h"
 #include "launcher_link/error_store.h"
+#include "launcher_link/launcher_user.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
 #include "launcher_link/walk_context.h"
@@ -94,6 +95,7 @@ Anchor anchorInstallLocation(const std::wstring& folder, const std::wstring& reg
     }
     Anchor anchor = anchorFolderOrLog(folder, GuardUse::Request, optionalAccess);
     if (!anchor.refused() && refuseClientKey(regPath)) anchor.refusal = AnchorRefusal::Protected;
+    if (!anchor.refused()) refuseUnlessLaunchersOwn(anchor, folder);
     return anchor;
 }
 

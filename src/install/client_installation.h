@@ -16,9 +16,10 @@ inline constexpr wchar_t kUninstallRoot[] =
 // The installation folder anchored (anchored_folder.h) for a command that registers, opens up or
 // removes it, with optionalAccess: refused, after logging why, when folder is not a path the
 // walks would accept, when the anchor refuses it (a link on the way, a share of this machine, a
-// protected folder, a decision that cannot be made), or when regPath is one of the system's
+// protected folder, a decision that cannot be made), when regPath is one of the system's
 // protected keys or the way to the client key or its records holds a registry link
-// (refuseClientKey). An installation is never registered, recorded or opened up there.
+// (refuseClientKey), or when the folder exists and the launcher's user may not change its access
+// list (launcher_user.h). An installation is never registered, recorded or opened up there.
 Anchor anchorInstallLocation(const std::wstring& folder, const std::wstring& regPath,
                              ACCESS_MASK optionalAccess);
 

@@ -2,6 +2,7 @@
 
 #include "filetree/protected_locations.h"
 #include "install/install_path.h"
+#include "launcher_link/launcher_user.h"
 #include "log/format.h"
 
 namespace tendril {
@@ -133,10 +134,12 @@ bool InstallDirectoryList::remove(const std::wstring& path) {
 
 bool refuseClientKey(const std::wstring& regPath) {
     if (refuseProtectedRegistryPath(regPath)) return true;
-    const AnchoredKey client = AnchoredKey::open(HKEY_LOCAL_MACHINE, regPath, 0);
-    if (logKeyRefusal(client)) return true;
-    return client.isOpen() &&
-           logKeyRefusal(AnchoredKey::openChild(client.get(), kInstallSubKey, 0), regPath);
+    const AnchoredKey client = AnchoredKey::open(HKEY_LOCAL_MACHINE, regPath, READ_CONTROL);
+    if (logKeyRefusal(client) || refuseUnlessLaunchersKey(client.get(), regPath)) return true;
+    if (!client.isOpen()) return false;
+    const AnchoredKey install = AnchoredKey::openChild(client.get(), kInstallSubKey, READ_CONTROL);
+    return logKeyRefusal(install, regPath) ||
+           refuseUnlessLaunchersKey(install.get(), regPath + L"\\" + kInstallSubKey);
 }
 
 }  // namespace tendril

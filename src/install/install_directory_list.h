@@ -91,7 +91,8 @@ private:
 
 // True, after logging the refusal, when regPath is one of the system's protected keys, or the way
 // from HKEY_LOCAL_MACHINE to the client key or its "Install" key, as far as they exist, holds a
-// registry link or a component that cannot be told apart from one. Nothing is created.
+// registry link or a component that cannot be told apart from one, or when either key exists and
+// the launcher's user may not change its access list (launcher_user.h). Nothing is created.
 bool refuseClientKey(const std::wstring& regPath);
 
 }  // namespace tendril

@@ -13,13 +13,6 @@
 namespace tendril {
 namespace {
 
-// The Windows path of a file of the build tree (the prefix maps / to Z:).
-std::wstring windowsPathOf(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-    return path;
-}
-
 TEST(RuntimeUpdatePackagePath, IsTheExecutablesFolderAndThePackageName) {
     const struct {
         const wchar_t* executable;
@@ -43,7 +36,7 @@ protected:
         test::LinkStateTest::SetUp();
         ASSERT_TRUE(installer.ok()) << "cannot put the stand-in in place of wusa.exe";
     }
-    test::StandInUpdateInstaller installer{windowsPathOf(E2E_UPDATE_PACKAGE_EXE)};
+    test::StandInUpdateInstaller installer{test::buildPath(E2E_UPDATE_PACKAGE_EXE)};
 };
 
 TEST_F(RuntimeUpdatePackage, AWaitThatRunsOutIsUpdateWaitFailedAndKeepsThePackage) {

@@ -9,12 +9,6 @@
 
 namespace tendril::test {
 
-std::wstring buildPath(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-    return path;
-}
-
 TendrilCopy::TendrilCopy(const std::wstring& fileName)
     : folder_(L"e2e"), path_(folder_ / fileName) {
     if (!::CopyFileW(buildPath(TENDRIL_EXE).c_str(), path_.c_str(), FALSE))

@@ -11,9 +11,6 @@
 
 namespace tendril::test {
 
-// A Windows path for a path of the build tree (the prefix maps / to Z:).
-std::wstring buildPath(const char* unixPath);
-
 // tendril.exe copied into its own scratch folder, so that every test has its own log.
 class TendrilCopy {
 public:

@@ -350,7 +350,9 @@ TEST(UninstallClient, AnInstallationTurnedIntoALinkIsRefused) {
     ASSERT_TRUE(writeFile(other / L"applist.dat", "corrupt"));
     ASSERT_TRUE(makeDirectoryLink(other.path(), folder));
 
-    const RunResult run = product.run(tendril, product.request(UninstallClient, folder));
+    Request request = product.request(UninstallClient, folder);
+    Request::setText(request.record.argument, L"");  // no program to end first
+    const RunResult run = product.run(tendril, request);
     removeDirectoryLink(folder);
     ASSERT_TRUE(run.result.has_value()) << describe(run.messages);
     EXPECT_EQ(*run.result, std::make_pair(static_cast<std::int32_t>(UninstallClient),

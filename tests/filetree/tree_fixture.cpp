@@ -2,6 +2,7 @@
 
 #include "common/unique_handle.h"
 #include "launcher_link/cancel.h"
+#include "launcher_link/launcher_user.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
 #include "launcher_link/walk_context.h"
@@ -121,6 +122,8 @@ void removeLinkUnix(const std::wstring& link) {
 
 void FileTreeTest::SetUp() {
     launcherWindow = nullptr;
+    // The launcher's user is the test process itself, an administrator.
+    ASSERT_TRUE(takeLauncherUser(::GetCurrentProcess()));
     progressTotal = 1000000;
     progressDone = 0;
     lastProgressPercent = 0;

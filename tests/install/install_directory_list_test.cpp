@@ -1,5 +1,6 @@
 // The install-directory records in a scratch client key, and the two path functions they use.
 #include "install/install_directory_list.h"
+#include "launcher_link/launcher_user.h"
 
 #include "install/install_path.h"
 #include "install/registry_key.h"
@@ -41,6 +42,8 @@ Stored queryStored(const std::wstring& keyPath, int slot) {
 class InstallDirectoryListTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The launcher's user is the test process itself, an administrator.
+        ASSERT_TRUE(takeLauncherUser(::GetCurrentProcess()));
         RegistryKeyResult client = createRegistryKey(HKEY_LOCAL_MACHINE, scratch.path().c_str());
         ASSERT_EQ(ERROR_SUCCESS, client.status);
         list.open(scratch.path());

@@ -5,6 +5,7 @@
 #include "common/unique_handle.h"
 #include "launcher_link/cancel.h"
 #include "launcher_link/error_store.h"
+#include "launcher_link/launcher_user.h"
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
 #include "log/log.h"
@@ -91,6 +92,8 @@ class LinkStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(recorder.window(), nullptr);
+        // The launcher's user is the test process itself, an administrator.
+        ASSERT_TRUE(takeLauncherUser(::GetCurrentProcess()));
         cancelRequested.store(false);
         progressDone = 0;
         progressTotal = 1;

@@ -49,6 +49,20 @@ std::wstring keyDaclText(const std::wstring& path) {
     return daclText(buffer.data());
 }
 
+bool setKeyDacl(const std::wstring& path, const std::wstring& sddl) {
+    UniqueKey key;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
+                        READ_CONTROL | WRITE_DAC, key.put()) != ERROR_SUCCESS ||
+        !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
+        return false;
+    const bool set = ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) ==
+                     ERROR_SUCCESS;
+    ::LocalFree(descriptor);
+    return set && keyDaclText(path) != L"";
+}
+
 // An access list without an Everyone entry: Wine turns it into Unix permissions without read
 // access for others.
 bool denyOthersOn(const std::wstring& path) {

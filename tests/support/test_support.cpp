@@ -11,6 +11,12 @@
 
 namespace tendril::test {
 
+std::wstring buildPath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+    return path;
+}
+
 std::wstring uniqueName(const std::wstring& prefix) {
     static std::atomic<unsigned> counter{0};
     wchar_t buffer[96];

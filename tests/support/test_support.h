@@ -13,6 +13,9 @@ namespace tendril::test {
 // A name no other test run uses: prefix, process id, a counter and the tick count.
 std::wstring uniqueName(const std::wstring& prefix);
 
+// A Windows path for a path of the build tree (the prefix maps / to Z:).
+std::wstring buildPath(const char* unixPath);
+
 // Creates C:\TendrilTests\<unique> and removes it with everything inside when destroyed.
 class ScratchFolder {
 public:
