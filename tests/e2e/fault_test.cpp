@@ -41,11 +41,6 @@ void recordInstallations(const TestProduct& product, const std::vector<std::wstr
     }
 }
 
-bool isReadOnly(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 // Under Wine a file's access list is kept in its Unix permissions, and so is its read-only mark:
 // securing an entry gives it write permission and so takes the mark off, whatever Tendril does.
 bool securingKeepsReadOnly() {

@@ -30,11 +30,6 @@ enum class LinkKind { UnixDirectoryLink, Junction, DirectorySymlink, FileSymlink
 
 bool isFileKind(LinkKind kind) { return kind == LinkKind::FileSymlink; }
 
-bool isReparsePoint(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // A mount point (junction) the way the file system stores it: substitute name "\??\target" and
 // print name "target", both NUL-terminated, one after the other.
 bool makeJunction(const std::wstring& target, const std::wstring& link) {

@@ -30,16 +30,6 @@ enum class Swap {
     FileForFile,
 };
 
-bool isReparsePoint(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-bool isReadOnly(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 class EntrySwappedAfterListing : public FileTreeTest,
                                  public testing::WithParamInterface<std::tuple<Walk, Swap>> {
 protected:
@@ -52,8 +42,7 @@ protected:
         ASSERT_TRUE(denyOthers(root.path()));
         // After denyOthers: under Wine an access list is kept as Unix permissions, and setting one
         // would give the write permission back.
-        ASSERT_TRUE(::SetFileAttributesW((outside / L"keep.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-        ASSERT_TRUE(isReadOnly(outside / L"keep.txt"));
+        ASSERT_TRUE(markReadOnly(outside / L"keep.txt"));
         outsideBefore = listTree(outside.path());
         ASSERT_TRUE(buildUsersSecurityDescriptor());
         listedEntrySeam = [this](std::wstring_view name) {

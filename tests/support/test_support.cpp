@@ -62,6 +62,20 @@ bool exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool isReadOnly(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool isReparsePoint(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool markReadOnly(const std::wstring& path) {
+    return ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY) && isReadOnly(path);
+}
+
 void removeTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &data));
@@ -123,6 +137,14 @@ int runUnix(const std::string& program, const std::vector<std::string>& argument
     ::WaitForSingleObject(process.get(), 30000);
     DWORD code = 0;
     return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
+}
+
+bool pollUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 500; ++i) {
+        if (done()) return true;
+        ::Sleep(10);
+    }
+    return done();
 }
 
 ScratchRegistryKey::ScratchRegistryKey() : path_(L"SOFTWARE\\TendrilTest\\" + uniqueName(L"k")) {}
