@@ -38,8 +38,7 @@ bool isDirectory(const std::wstring& path);
 bool exists(const std::wstring& path);
 bool isReadOnly(const std::wstring& path);
 bool isReparsePoint(const std::wstring& path);
-// Sets the read-only mark; true when it reads back. (Wine keeps none on a folder, yet
-// SetFileAttributesW succeeds.)
+// Sets the read-only mark; true when it reads back (Wine keeps none on a folder).
 bool markReadOnly(const std::wstring& path);
 // Removes a tree with plain Win32 calls (test clean-up only; links must be removed before).
 void removeTree(const std::wstring& path);
