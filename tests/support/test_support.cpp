@@ -2,6 +2,7 @@
 
 #include "common/unique_handle.h"
 
+#include <gtest/gtest.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -20,9 +21,11 @@ std::wstring uniqueName(const std::wstring& prefix) {
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& prefix) {
-    ::CreateDirectoryW(L"C:\\TendrilTests", nullptr);
+    ::CreateDirectoryW(L"C:\\TendrilTests", nullptr);  // there already after the first one
     path_ = L"C:\\TendrilTests\\" + uniqueName(prefix);
-    ::CreateDirectoryW(path_.c_str(), nullptr);
+    // A test in a folder that is not there would judge nothing.
+    const DWORD error = ::CreateDirectoryW(path_.c_str(), nullptr) ? 0 : ::GetLastError();
+    if (error != 0) ADD_FAILURE() << "no scratch folder " << path_ << ": error " << error;
 }
 
 ScratchFolder::~ScratchFolder() { removeTree(path_); }
