@@ -20,69 +20,53 @@ RecordedMessage progress(std::int64_t percent) {
     return {WM_ASSISTANT_STATUS, STATUS_PROGRESS, percent};
 }
 
-using ProgressTest = test::LinkStateTest;
-
-TEST_F(ProgressTest, MessagesLessThan56MsApartAreDroppedButZeroAndHundredNever) {
-    const DWORD start = ::GetTickCount();
-    notifyProgress(10);  // the first report always goes out
-    notifyProgress(20);
-    notifyProgress(0);
-    notifyProgress(30);
-    notifyProgress(100);
-    notifyProgress(40);
-    notifyProgress(100);
-    if (::GetTickCount() - start > 40) GTEST_SKIP() << "the calls were not close enough together";
-    EXPECT_EQ(recorder.messages(), (std::vector<RecordedMessage>{progress(10), progress(0),
-                                                                 progress(100), progress(100)}));
-
-    // Once more than 55 ms have passed since the last report, the next one goes out again.
-    while (::GetTickCount() - lastProgressTick <= 60) ::Sleep(10);
-    recorder.clear();
-    const DWORD later = ::GetTickCount();
-    notifyProgress(50);
-    notifyProgress(60);
-    if (::GetTickCount() - later > 40) GTEST_SKIP() << "the calls were not close enough together";
-    EXPECT_EQ(recorder.messages(), (std::vector<RecordedMessage>{progress(50)}));
+// What the launcher window receives: that percentage, or nothing for -1.
+std::vector<RecordedMessage> sent(std::int32_t percent) {
+    if (percent < 0) return {};
+    return {progress(percent)};
 }
 
-TEST_F(ProgressTest, ThrottleBoundaryIs55MsDroppedAnd56MsSent) {
-    struct Case {
-        DWORD age;  // milliseconds since the last report
+using ProgressTest = test::LinkStateTest;
+
+// A report goes out when it is the first, when it says 0 or 100, or when more than 55 ms have
+// passed since the last one went out; only a report that goes out moves the time of the last.
+TEST_F(ProgressTest, ReportsWithin55MsAreDroppedButTheFirstZeroAndHundredNever) {
+    constexpr DWORD kNone = ~0u;  // no report has gone out yet
+    const struct {
+        DWORD age;  // milliseconds since the last report went out
+        std::int32_t percent;
         bool sent;
+    } cases[] = {
+        {kNone, 10, true}, {0, 20, false},   {1, 30, false},     {55, 42, false},
+        {56, 42, true},    {1000, 42, true}, {0, 0, true},       {1, 100, true},
+        {55, 100, true},   {55, 0, true},    {kNone, 100, true},
     };
-    for (const Case c : {Case{55, false}, Case{56, true}, Case{1, false}, Case{1000, true}}) {
-        SCOPED_TRACE(c.age);
-        bool decided = false;
-        // Only an attempt during which the tick count did not move tells the boundary exactly.
-        for (int attempt = 0; attempt < 50 && !decided; ++attempt) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "age " << c.age << ", " << c.percent << "%");
+        // The age is exact only when the tick count stays put during the call.
+        bool pinned = false;
+        DWORD now = 0, last = 0;
+        for (int attempt = 0; attempt < 1000 && !pinned; ++attempt) {
             recorder.clear();
-            const DWORD now = ::GetTickCount();
-            lastProgressTick = now - c.age;
-            notifyProgress(42);
-            if (::GetTickCount() != now) continue;
-            decided = true;
-            if (c.sent) {
-                EXPECT_EQ(recorder.messages(), (std::vector<RecordedMessage>{progress(42)}));
-                EXPECT_EQ(lastProgressTick, now);
-            } else {
-                EXPECT_TRUE(recorder.messages().empty());
-                EXPECT_EQ(lastProgressTick, now - c.age);  // a dropped report moves nothing
-            }
+            now = ::GetTickCount();
+            last = lastProgressTick = c.age == kNone ? 0 : now - c.age;
+            notifyProgress(c.percent);
+            pinned = ::GetTickCount() == now;
         }
-        if (!decided) GTEST_SKIP() << "the tick count moved during every attempt";
+        ASSERT_TRUE(pinned) << "the tick count moved during each of 1000 calls";
+        EXPECT_EQ(recorder.messages(), sent(c.sent ? c.percent : -1));
+        EXPECT_EQ(lastProgressTick, c.sent ? now : last);
     }
 }
 
-struct TickCase {
-    std::int32_t total;
-    std::int32_t doneBefore;
-    std::int32_t lastPercentBefore;
-    std::int32_t lastPercentAfter;  // unclamped
-    std::int32_t sent;              // the percentage sent, -1 for none
-};
-
 TEST_F(ProgressTest, TickComputesThePercentageClampsItAndSendsOnlyChanges) {
-    const TickCase cases[] = {
+    const struct {
+        std::int32_t total;
+        std::int32_t doneBefore;
+        std::int32_t lastPercentBefore;
+        std::int32_t lastPercentAfter;  // unclamped
+        std::int32_t sent;              // the percentage sent, -1 for none
+    } cases[] = {
         {200, 0, 0, 1, 1},       // first unit of 200: q = 0, p = 1
         {200, 199, 0, 99, 99},   // the 200th: q = 100, p = 99
         {200, 99, 0, 50, 50},    // q = 50: 4900 / 100 + 1
@@ -134,7 +118,7 @@ TEST_F(ProgressTest, TickComputesThePercentageClampsItAndSendsOnlyChanges) {
         {21474836, 21474835, 0, 99, 99},
         // clang-format on
     };
-    for (const TickCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "total " << c.total << ", done " << c.doneBefore);
         recorder.clear();
         progressTotal = c.total;
@@ -144,26 +128,25 @@ TEST_F(ProgressTest, TickComputesThePercentageClampsItAndSendsOnlyChanges) {
         tickProgress();
         EXPECT_EQ(progressDone, c.doneBefore + 1);
         EXPECT_EQ(lastProgressPercent, c.lastPercentAfter);
-        if (c.sent < 0)
-            EXPECT_TRUE(recorder.messages().empty());
-        else
-            EXPECT_EQ(recorder.messages(), (std::vector<RecordedMessage>{progress(c.sent)}));
+        EXPECT_EQ(recorder.messages(), sent(c.sent));
     }
 }
 
-// A walk of 200 units done quickly: the first percentage goes out, the rest fall inside the 55 ms
-// window and are dropped, and a dropped percentage is never sent later.
+// A walk of 200 units within one 55 ms window: the first percentage goes out, the rest are
+// dropped, and a dropped percentage is never sent later.
 TEST_F(ProgressTest, FastTicksSendOnlyTheFirstPercentage) {
     progressTotal = 200;
-    const DWORD start = ::GetTickCount();
-    for (int i = 0; i < 200; ++i) tickProgress();
-    if (::GetTickCount() - start > 40) GTEST_SKIP() << "the ticks were not close enough together";
-    EXPECT_EQ(recorder.messages(), (std::vector<RecordedMessage>{progress(1)}));
+    tickProgress();
+    for (int i = 1; i < 200; ++i) {
+        lastProgressTick = ::GetTickCount();  // the last report went out just now
+        tickProgress();
+    }
+    EXPECT_EQ(recorder.messages(), sent(1));
     EXPECT_EQ(progressDone, 200);
     EXPECT_EQ(lastProgressPercent, 99);
 
-    while (::GetTickCount() - lastProgressTick <= 60) ::Sleep(10);
-    tickProgress();  // still 99: unchanged, so nothing is sent
+    lastProgressTick = ::GetTickCount() - 1000;  // the window has long passed
+    tickProgress();                              // still 99: unchanged, so nothing is sent
     EXPECT_EQ(recorder.messages().size(), 1u);
     notifyProgress(100);
     EXPECT_EQ(recorder.messages().back(), progress(100));

@@ -83,8 +83,8 @@ protected:
 };
 
 TEST_F(LogLinkTest, ASecondNameOfAnotherFileIsRefused) {
-    if (!::CreateHardLinkW(logPath.c_str(), systemFile.c_str(), nullptr))
-        GTEST_SKIP() << "CreateHardLinkW failed here: " << ::GetLastError();
+    ASSERT_TRUE(::CreateHardLinkW(logPath.c_str(), systemFile.c_str(), nullptr))
+        << ::GetLastError();
     expectRefusedUntouched();
     EXPECT_EQ(readFile(logPath), kSystemBytes);
 }
@@ -104,8 +104,8 @@ TEST_F(LogLinkTest, ALinkOfAnyKindIsRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const UnixLink link(c.target, logPath);
-        if (!link.made()) GTEST_SKIP() << "the native ln -s made no link (not running under Wine?)";
-        expectRefusedUntouched();
+        EXPECT_TRUE(link.made()) << "the native ln -s made no link";
+        if (link.made()) expectRefusedUntouched();
     }
 }
 
