@@ -125,6 +125,7 @@ remove_keys() {
 # What the installation left in one registry view (view: '' or 'WOW6432Node\'), the shortcuts
 # and the installation's folders, under both names, with the view's name taken out so that both
 # builds compare equal.
+READER_FAILED="(the shortcut reader failed: exit status"
 snapshot() {
   local view=$1 file=$2 tmp="$OUT/.query" key folder
   : >"$file"
@@ -134,9 +135,12 @@ snapshot() {
     sed 's/\r$//' "$tmp" | sed 's/\\WOW6432Node\\/\\/' | grep -v '^$' >>"$file" || true
   done
   echo "--- shortcuts" >>"$file"
+  # A reader that failed leaves a line that fails the comparison, even when both builds' did.
+  local status=0
   (cd "$BASE_UNIX/bin64" && "$WINE64" "$BASE\\bin64\\link-target.exe" "$START_MENU" \
      "$START_MENU\\Programs\\$LONG_NAME" "$START_MENU\\Programs\\$NEW_LONG_NAME") \
-    </dev/null >"$tmp" 2>&1 || true
+    </dev/null >"$tmp" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || echo "$READER_FAILED $status)" >>"$file"
   sed 's/\r$//' "$tmp" | grep -F -e "Win32" -e "Renamed" >>"$file" || true
   for folder in Client Renamed; do
     echo "--- files of $BASE\\$folder" >>"$file"
@@ -158,6 +162,7 @@ check() {  # check <description> <command...>: records a failure instead of stop
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; FAILURES+=("$what"); fi
 }
 same_files() {
+  if grep -H -F "$READER_FAILED" "$1" "$2"; then return 1; fi
   if diff -u "$1" "$2" >"$OUT/.diff"; then return 0; fi
   cat "$OUT/.diff"
   return 1

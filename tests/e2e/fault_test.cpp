@@ -2,12 +2,12 @@
 // works, and cancels at random points of a long uninstall. Times are measured from Tendril's
 // own messages where they can be, so that its start-up on a busy machine does not count.
 #include "e2e_support.h"
+#include "filetree/users_descriptor.h"
 #include "product_fixture.h"
 #include "support/security_traces.h"
 #include "support/system_programs.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,27 +41,14 @@ void recordInstallations(const TestProduct& product, const std::vector<std::wstr
     }
 }
 
-bool isReadOnly(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 // Under Wine a file's access list is kept in its Unix permissions, and so is its read-only mark:
 // securing an entry gives it write permission and so takes the mark off, whatever Tendril does.
 bool securingKeepsReadOnly() {
     ScratchFolder probe(L"roprobe");
     const std::wstring file = probe / L"file";
-    if (!writeFile(file, "x") || !::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY))
-        return false;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:(A;;FA;;;WD)(A;;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr))
-        return false;
-    ::SetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, descriptor);
-    ::LocalFree(descriptor);
-    const bool kept = isReadOnly(file);
-    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return kept;
+    EXPECT_TRUE(writeFile(file, "x") && markReadOnly(file) && buildUsersSecurityDescriptor());
+    ::SetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, usersSecurityDescriptor.get());
+    return isReadOnly(file);
 }
 
 // Held open for reading and writing by others, but not for deleting.
@@ -141,6 +128,7 @@ TEST(Faults, UndeletableFilesStayAndTheUninstallStillSucceedsInBoundedTime) {
         {L"roheld\\held.bin", false, false, true, true},
     };
     constexpr int kHeldFiles = 4;
+    std::string notShown;  // what the run could not judge here, and why
     TendrilCopy tendril;
     TestProduct product;
     ScratchFolder scratch(L"locked");
@@ -152,11 +140,11 @@ TEST(Faults, UndeletableFilesStayAndTheUninstallStillSucceedsInBoundedTime) {
             ASSERT_TRUE(e.folder ? ::CreateDirectoryW(path.c_str(), nullptr) != FALSE
                                  : writeFile(path, "x"));
         }
-        // Marked read-only once their contents are in place.
+        // Marked read-only once their contents are in place; a file's mark must take.
         for (const Entry& e : entries)
-            if (e.readOnly) {
-                ASSERT_TRUE(::SetFileAttributesW((folder + L"\\" + e.name).c_str(),
-                                                 FILE_ATTRIBUTE_READONLY));
+            if (e.readOnly && !markReadOnly(folder + L"\\" + e.name)) {
+                ASSERT_TRUE(e.folder) << narrow(e.name);
+                notShown = "Read-only folders: Wine keeps no read-only mark on a folder. ";
             }
     }
     std::vector<launch::Handle> held;
@@ -182,7 +170,7 @@ TEST(Faults, UndeletableFilesStayAndTheUninstallStillSucceedsInBoundedTime) {
     EXPECT_EQ(progress.back(), 100);
     const bool marksSurviveTheGrant = securingKeepsReadOnly();
     if (!marksSurviveTheGrant)
-        std::printf("read-only marks not checked: securing an entry takes them off under Wine\n");
+        notShown += "Read-only files: under Wine the grant takes the marks off before the delete.";
     for (const Entry& e : entries) {
         SCOPED_TRACE(narrow(e.name));
         const std::wstring path = locked + L"\\" + e.name;
@@ -207,6 +195,7 @@ TEST(Faults, UndeletableFilesStayAndTheUninstallStillSucceedsInBoundedTime) {
 
     for (const Entry& e : entries)
         ::SetFileAttributesW((locked + L"\\" + e.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!notShown.empty()) GTEST_SKIP() << notShown;
 }
 
 // What a launcher that dies in the middle of a command leaves to be seen.

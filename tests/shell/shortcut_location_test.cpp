@@ -97,8 +97,7 @@ TEST(ShortcutLocation, AGroupReachedThroughALinkIsRefused) {
     ScratchFolder outside(L"outside");
     ASSERT_TRUE(writeFile(outside / L"keep.txt", "x"));
     ASSERT_TRUE(::CreateDirectoryW((special / L"Real").c_str(), nullptr));
-    if (!makeDirectoryLink(outside.path(), special / L"Linked"))
-        GTEST_SKIP() << "the native ln -s made no reparse point (not running under Wine?)";
+    ASSERT_TRUE(makeDirectoryLink(outside.path(), special / L"Linked"));
     EXPECT_FALSE(shortcutFolder(special.path(), L"Linked").has_value());
     EXPECT_FALSE(shortcutFolder(special.path(), L"Linked\\Sub").has_value());
     EXPECT_TRUE(shortcutFolder(special.path(), L"Real").has_value());

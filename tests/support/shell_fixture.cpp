@@ -12,20 +12,6 @@ namespace {
 constexpr wchar_t kUserShellFolders[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
-bool isLink(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-template <typename Done>
-bool waitUntil(Done done) {
-    for (int i = 0; i < 500; ++i) {
-        if (done()) return true;
-        ::Sleep(10);
-    }
-    return done();
-}
-
 void removeFile(const std::wstring& path) {
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileW(path.c_str());
@@ -62,13 +48,13 @@ std::vector<std::wstring> folderNames(const std::wstring& folder) {
 
 bool makeDirectoryLink(const std::wstring& target, const std::wstring& link) {
     runUnix("/bin/ln", {"-s", unixPath(target), unixPath(link)});
-    return waitUntil([&] { return isLink(link); });
+    return pollUntil([&] { return isReparsePoint(link); });
 }
 
 void removeDirectoryLink(const std::wstring& link) {
-    if (!isLink(link)) return;
+    if (!isReparsePoint(link)) return;
     runUnix("/bin/rm", {"-f", unixPath(link)});
-    waitUntil([&] { return !exists(link); });
+    pollUntil([&] { return !exists(link); });
 }
 
 UniqueShortcutNames::UniqueShortcutNames()
@@ -88,7 +74,7 @@ UniqueShortcutNames::~UniqueShortcutNames() {
             if (name.find(name_) == std::wstring::npos) continue;
             std::wstring path = folder + L"\\" + name;
             if (path.back() == L'\\') path.pop_back();
-            if (isLink(path))
+            if (isReparsePoint(path))
                 removeDirectoryLink(path);
             else if (isDirectory(path))
                 removeTree(path);

@@ -2,6 +2,7 @@
 
 #include "common/unique_handle.h"
 
+#include <gtest/gtest.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -26,9 +27,11 @@ std::wstring uniqueName(const std::wstring& prefix) {
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& prefix) {
-    ::CreateDirectoryW(L"C:\\TendrilTests", nullptr);
+    ::CreateDirectoryW(L"C:\\TendrilTests", nullptr);  // there already after the first one
     path_ = L"C:\\TendrilTests\\" + uniqueName(prefix);
-    ::CreateDirectoryW(path_.c_str(), nullptr);
+    // A test in a folder that is not there would judge nothing.
+    const DWORD error = ::CreateDirectoryW(path_.c_str(), nullptr) ? 0 : ::GetLastError();
+    if (error != 0) ADD_FAILURE() << "no scratch folder " << path_ << ": error " << error;
 }
 
 ScratchFolder::~ScratchFolder() { removeTree(path_); }
@@ -66,6 +69,20 @@ bool isDirectory(const std::wstring& path) {
 
 bool exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isReadOnly(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool isReparsePoint(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool markReadOnly(const std::wstring& path) {
+    return ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY) && isReadOnly(path);
 }
 
 void removeTree(const std::wstring& path) {
@@ -129,6 +146,14 @@ int runUnix(const std::string& program, const std::vector<std::string>& argument
     ::WaitForSingleObject(process.get(), 30000);
     DWORD code = 0;
     return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
+}
+
+bool pollUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 500; ++i) {
+        if (done()) return true;
+        ::Sleep(10);
+    }
+    return done();
 }
 
 ScratchRegistryKey::ScratchRegistryKey() : path_(L"SOFTWARE\\TendrilTest\\" + uniqueName(L"k")) {}

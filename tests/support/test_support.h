@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ bool writeFile(const std::wstring& path, const std::string& bytes);
 std::string readFile(const std::wstring& path);
 bool isDirectory(const std::wstring& path);
 bool exists(const std::wstring& path);
+bool isReadOnly(const std::wstring& path);
+bool isReparsePoint(const std::wstring& path);
+// Sets the read-only mark; true when it reads back (Wine keeps none on a folder).
+bool markReadOnly(const std::wstring& path);
 // Removes a tree with plain Win32 calls (test clean-up only; links must be removed before).
 void removeTree(const std::wstring& path);
 
@@ -46,6 +51,8 @@ std::string unixPath(const std::wstring& windowsPath);
 // Starts a native Unix program (absolute path) with arguments. Under Wine the start returns no
 // process handle, so this cannot wait: it returns -1, and callers check the program's effect.
 int runUnix(const std::string& program, const std::vector<std::string>& arguments);
+// Asks done() every 10 ms for up to 5 s, until it holds; its last answer.
+bool pollUntil(const std::function<bool()>& done);
 
 // A key HKLM\SOFTWARE\TendrilTest\<unique>, deleted with all it holds when destroyed.
 class ScratchRegistryKey {

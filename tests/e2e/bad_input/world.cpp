@@ -156,22 +156,29 @@ World::World()
       keyRoot_(L"SOFTWARE\\TendrilTest\\" + token_),
       // A pipe name of its own, which no leftover process of another test can hold.
       tendril_(L"tendril-" + token_ + L".exe") {
+    // A sentinel not made as described would quietly weaken the check that a run changed nothing.
+    auto step = [this](bool done, const char* what) {
+        if (!done && setUpFailure_.empty()) setUpFailure_ = what;
+    };
     const std::wstring s = sentinel();
-    ::CreateDirectoryW(s.c_str(), nullptr);
-    ::CreateDirectoryW((s + L"\\sub").c_str(), nullptr);
-    writeFile(s + L"\\file.txt", "a file that stays");
-    writeFile(s + L"\\readonly.txt", "a read-only file that stays");
-    writeFile(s + L"\\keep.lnk", "not a shortcut, but named like one");
-    writeFile(s + L"\\sub\\inner.txt", "a file in a sub-folder that stays");
+    step(::CreateDirectoryW(s.c_str(), nullptr) &&
+             ::CreateDirectoryW((s + L"\\sub").c_str(), nullptr) &&
+             writeFile(s + L"\\file.txt", "a file that stays") &&
+             writeFile(s + L"\\readonly.txt", "a read-only file that stays") &&
+             writeFile(s + L"\\keep.lnk", "not a shortcut, but named like one") &&
+             writeFile(s + L"\\sub\\inner.txt", "a file in a sub-folder that stays"),
+         "the sentinel folder and its files");
     // Without Everyone's read access, so that a grant reaching any of them shows.
     for (const wchar_t* name :
          {L"", L"\\file.txt", L"\\readonly.txt", L"\\keep.lnk", L"\\sub", L"\\sub\\inner.txt"})
-        denyOthersOn(s + name);
-    ::SetFileAttributesW((s + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        step(denyOthersOn(s + name), "an access list without Everyone on the sentinel");
+    step(markReadOnly(s + L"\\readonly.txt"), "the sentinel's read-only file");
     // Shaped like an installation's key, recording the sentinel folder.
-    makeKey(sentinelKey(), {{L"Note", L"a key that stays"}});
-    makeKey(sentinelKey() + L"\\Install", {{L"Directory", s}, {L"Directory1", client()}});
-    makeKey(sentinelKey() + L"\\Sub", {});
+    const bool keysMade =
+        makeKey(sentinelKey(), {{L"Note", L"a key that stays"}}) &&
+        makeKey(sentinelKey() + L"\\Install", {{L"Directory", s}, {L"Directory1", client()}}) &&
+        makeKey(sentinelKey() + L"\\Sub", {});
+    step(keysMade, "the sentinel key");
 
     const std::wstring windows = windowsFolder();
     const std::wstring profile = folderPath(CSIDL_PROFILE);

@@ -25,6 +25,8 @@ public:
     // exactly ours.
     const std::wstring& token() const { return token_; }
     const TendrilCopy& tendril() const { return tendril_; }
+    // Empty when the sentinel folder and key were made as described, else the step that failed.
+    const std::string& setUpFailure() const { return setUpFailure_; }
 
     const std::wstring& root() const { return root_.path(); }
     std::wstring work() const { return root_ / L"work"; }
@@ -68,6 +70,7 @@ public:
 
 private:
     std::wstring token_;
+    std::string setUpFailure_;
     ScratchFolder root_{L"bi"};
     std::wstring keyRoot_;
     TendrilCopy tendril_;
