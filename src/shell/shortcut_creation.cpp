@@ -2,23 +2,12 @@
 
 #include "shell/named_shortcut.h"
 #include "shell/shortcut_location.h"
+#include "shell/shortcut_ownership.h"
 
 #include <shlobj.h>
 #include <windows.h>
 
 namespace tendril {
-
-namespace {
-
-// A name that is there as a folder or as a link is not a shortcut file we may write over: saving
-// would write into what the link points to.
-bool mayWriteShortcutFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-}
-
-}  // namespace
 
 bool createShortcut(const std::wstring& target, const std::wstring& name, int csidl,
                     const std::wstring& subfolder, bool setFolderIcon) {
@@ -38,8 +27,9 @@ bool createShortcutWith(const std::wstring& target, const std::wstring& name, in
     const ShortcutFolder& folder = shortcut.folder();
     // One level only: a group whose parent is missing fails at the save below.
     ::CreateDirectoryW(folder.path.c_str(), nullptr);
-    // Checked again now that the folder exists: it may have been there as a link all along.
-    if (!reachedWithoutLink(folder) || !mayWriteShortcutFile(shortcut.filePath())) return false;
+    // Checked again now that the folder exists: it may have been there as a link all along. A
+    // file already there is written over only when it is one of the installation's shortcuts.
+    if (!reachedWithoutLink(folder) || !mayReplaceShortcutFile(shortcut.filePath())) return false;
     if (FAILED(shortcut.object().file->Save(shortcut.filePath().c_str(), TRUE))) return false;
 
     if (!setFolderIcon) return true;

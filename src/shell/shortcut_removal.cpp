@@ -9,6 +9,7 @@
 #include "shell/named_shortcut.h"
 #include "shell/shell_link.h"
 #include "shell/shortcut_location.h"
+#include "shell/shortcut_ownership.h"
 #include "shell/special_folders.h"
 
 #include <shlobj.h>
@@ -107,12 +108,14 @@ bool deleteShortcut(const std::wstring& target, const std::wstring& name, int cs
     if (!shortcut.ok()) return false;
     const ShortcutFolder& folder = shortcut.folder();
 
-    deleteShortcutFile(shortcut.filePath());
+    // Another product's shortcut of that name stays; the group keeps it and so stays too.
+    const bool ours = mayReplaceShortcutFile(shortcut.filePath());
+    if (ours) deleteShortcutFile(shortcut.filePath());
     if (!subfolder.empty() && folder.path.size() > 3) {
         removeGroupHoldingOnlyDesktopIni(folder);
         if (isRemovableEmptyGroup(folder)) ::RemoveDirectoryW(folder.path.c_str());
     }
-    return SUCCEEDED(shortcut.targetResult());
+    return ours && SUCCEEDED(shortcut.targetResult());
 }
 
 bool deleteUninstallShortcut(const std::wstring& target, const std::wstring& name,
