@@ -16,6 +16,7 @@
 #include "launcher_link/process_state.h"
 #include "launcher_link/progress.h"
 #include "log/log.h"
+#include "shell/shortcut_ownership.h"
 #include "shell/shortcut_removal.h"
 
 #include <tendril/protocol.h>
@@ -212,6 +213,9 @@ bool commands::SetLongName() {
     logText(L"deleteAllShortcut", true);
     deleteAllShortcut(source + L"\\Launcher.exe", oldLongName);
     notifyProgress(90);
+    // The re-registration's shortcut pass replaces the shortcuts that still lead into the old
+    // folder; those are the installation's too.
+    addShortcutOwner(source);
     // The re-registration reads the request: from now on it names the new folder.
     std::fill(std::begin(assistantRequest.installFolder), std::end(assistantRequest.installFolder),
               L'\0');

@@ -9,7 +9,9 @@ namespace tendril {
 // the all-users Start menu when startMenuShortcuts is set, then in the program group longName
 // below the all-users Programs folder when programsShortcuts is set. The shortcut is named after
 // the entry and the installation's slot (makeInstallName) and starts installFolder\path. The
-// entry named exactly iconName gives the group its icon when iconShortcutFlag is set. An
+// entry named exactly iconName gives the group its icon when iconShortcutFlag is set. A file
+// already there under the shortcut's name is replaced or deleted only when it is a shortcut into
+// the installation's folder (shortcut_ownership.h); another product's stays. An
 // installation folder that is empty or not among the install-directory records of regPath
 // changes nothing. Single failures are passed over; always true.
 bool applyShortcuts();

@@ -6,12 +6,14 @@
 #include "filetree/tree_entry.h"
 #include "install/install_path.h"
 #include "shell/com_scope.h"
+#include "shell/named_shortcut.h"
+#include "shell/shell_link.h"
 #include "shell/shortcut_location.h"
+#include "shell/shortcut_ownership.h"
 #include "shell/special_folders.h"
 
 #include <shlobj.h>
 #include <windows.h>
-#include <wrl/client.h>
 
 #include <array>
 #include <optional>
@@ -20,24 +22,6 @@
 namespace tendril {
 
 namespace {
-
-using Microsoft::WRL::ComPtr;
-
-// The shell link object that removal loads shortcut files into, with its file interface.
-struct ShellLink {
-    ComPtr<IShellLinkW> link;
-    ComPtr<IPersistFile> file;
-};
-
-std::optional<ShellLink> createShellLink() {
-    ShellLink object;
-    if (FAILED(com::createInstance(CLSID_ShellLink, nullptr, CLSCTX_ALL, IID_IShellLinkW,
-                                   reinterpret_cast<void**>(object.link.GetAddressOf()))) ||
-        !object.link)
-        return std::nullopt;
-    if (FAILED(object.link.As(&object.file)) || !object.file) return std::nullopt;
-    return object;
-}
 
 bool hasLinkExtension(const wchar_t* name) {
     const std::size_t length = ::wcslen(name);
@@ -119,30 +103,19 @@ void countFolderEntries(const std::wstring& folder, std::int32_t& counter) {
 
 bool deleteShortcut(const std::wstring& target, const std::wstring& name, int csidl,
                     const std::wstring& subfolder) {
-    if (target.empty() || !isShortcutName(name)) return false;
-
-    const ComScope com;
-    if (!com.ok()) return false;
-    std::wstring special;
-    if (!getSpecialFolderPath(csidl, special)) return false;
-    const std::optional<ShortcutFolder> folder = shortcutFolder(special, subfolder);
-    if (!folder) return false;
-    const std::wstring workingDirectory = targetFolder(target);
-
     // Prepared as creation prepares it, never saved: its result is the operation's.
-    const std::optional<ShellLink> object = createShellLink();
-    if (!object) return false;
-    HRESULT result = object->link->SetPath(target.c_str());
-    if (FAILED(result)) return false;
-    if (!workingDirectory.empty())
-        result = object->link->SetWorkingDirectory(workingDirectory.c_str());
+    const NamedShortcut shortcut(target, name, csidl, subfolder);
+    if (!shortcut.ok()) return false;
+    const ShortcutFolder& folder = shortcut.folder();
 
-    deleteShortcutFile(shortcutFilePath(*folder, name));
-    if (!subfolder.empty() && folder->path.size() > 3) {
-        removeGroupHoldingOnlyDesktopIni(*folder);
-        if (isRemovableEmptyGroup(*folder)) ::RemoveDirectoryW(folder->path.c_str());
+    // Another product's shortcut of that name stays; the group keeps it and so stays too.
+    const bool ours = mayReplaceShortcutFile(shortcut.filePath());
+    if (ours) deleteShortcutFile(shortcut.filePath());
+    if (!subfolder.empty() && folder.path.size() > 3) {
+        removeGroupHoldingOnlyDesktopIni(folder);
+        if (isRemovableEmptyGroup(folder)) ::RemoveDirectoryW(folder.path.c_str());
     }
-    return SUCCEEDED(result);
+    return ours && SUCCEEDED(shortcut.targetResult());
 }
 
 bool deleteUninstallShortcut(const std::wstring& target, const std::wstring& name,
@@ -181,14 +154,9 @@ bool deleteAllShortcut(const std::wstring& target, const std::wstring& group) {
             // The pattern also matches by short name ("x.lnkx"), and can match a folder.
             if (listedKind(data) != EntryKind::File || !hasLinkExtension(data.cFileName)) continue;
             const std::wstring path = folder.path + L"\\" + data.cFileName;
-            lastLoadSucceeded = SUCCEEDED(object->file->Load(path.c_str(), STGM_READ));
-            if (!lastLoadSucceeded) continue;
-            wchar_t stored[MAX_PATH] = {};
-            if (object->link->GetPath(stored, MAX_PATH, nullptr, 0) != S_OK) continue;
-            stored[MAX_PATH - 1] = L'\0';
-            std::wstring storedTarget = stored;
-            normalizeInstallPath(storedTarget);
-            if (!equalIgnoringAsciiCase(storedTarget, target)) continue;
+            const std::optional<std::wstring> stored =
+                storedTarget(*object, path, &lastLoadSucceeded);
+            if (!stored || !equalIgnoringAsciiCase(*stored, target)) continue;
 
             deleteShortcutFile(path);
             if (!kScannedFolders[i].programGroup) continue;

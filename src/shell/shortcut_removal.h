@@ -10,11 +10,13 @@
 namespace tendril {
 
 // Deletes the shortcut createShortcut(target, name, csidl, subfolder, ...) would have written (a
-// missing file is fine) and, when subfolder names a program group, tidies that group up. The
-// target only prepares the shell link object, as creation does: the result is whether its path
-// (and working directory, when the target has a folder) could be set. False, deleting nothing, for
-// an empty target, a refused name or subfolder (see createShortcut), or when COM, the special
-// folder or the shell link object cannot be had.
+// missing file is fine) when mayReplaceShortcutFile allows it: a file of that name that is not a
+// shortcut into the installation's folder stays. When subfolder names a program group, that group
+// is tidied up either way. The target only prepares the shell link object, as creation does: the
+// result is whether its path (and working directory, when the target has a folder) could be set,
+// and false when a file of that name had to stay. False, deleting nothing, for an empty target, a
+// refused name or subfolder (see createShortcut), or when COM, the special folder or the shell
+// link object cannot be had.
 bool deleteShortcut(const std::wstring& target, const std::wstring& name, int csidl,
                     const std::wstring& subfolder);
 

@@ -140,6 +140,10 @@ TEST(SetLongName, AnExistingDestinationIsReplaced) {
               0);
     EXPECT_EQ(readFile(destination + L"\\client.exe"), "new");
     EXPECT_FALSE(exists(destination + L"\\sub"));
+    // The shortcuts of the same names that led into the old folder now lead into the new one.
+    for (const std::wstring& link : {product.startMenuShortcut(product.iconName, 0),
+                                     product.groupShortcut(product.iconName, 0)})
+        EXPECT_EQ(readShortcut(link).path, destination + L"\\client.exe") << narrow(link);
 }
 
 // The move cannot happen: nothing of the registration changes.

@@ -158,6 +158,77 @@ TEST_F(ApplyShortcutsTest, AnInstallationInNoSlotGetsNothing) {
     EXPECT_FALSE(exists(names.startMenu() + L"\\" + entryName() + L".lnk"));
 }
 
+// A file already there under an entry's shortcut name, in the all-users Start menu and in the
+// program group: only a shortcut into the installation's folder is replaced by the create entry
+// and taken away by the delete entry. Another product's stays as it was, whoever the launcher is
+// (nothing here depends on the launcher's rights), and the pass goes on without an error.
+TEST_F(ApplyShortcutsTest, OnlyTheInstallationsOwnShortcutsAreReplacedOrDeleted) {
+    recordInstallation(key.path(), 0, install.path());
+    ScratchFolder other(L"other");
+    const std::string installation = narrowPath(install.path());
+    std::string upperCase = installation;
+    for (char& c : upperCase)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const std::string otherName = narrowPath(other.path().substr(other.path().rfind(L'\\') + 1));
+    const struct {
+        const char* what;
+        std::string stored;  // the stored target, byte by byte; empty: a file that is no shortcut
+        bool ours;
+    } cases[] = {
+        {"another product's shortcut", narrowPath(other / L"bin\\app.exe"), false},
+        {"a folder whose name begins like the installation's", installation + "-2\\bin\\app.exe",
+         false},
+        {"the installation folder itself", installation, false},
+        {"a target that climbs out of the installation",
+         installation + "\\..\\" + otherName + "\\bin\\app.exe", false},
+        {"a file that is no shortcut", "", false},
+        {"an older shortcut into the installation", installation + "\\bin\\old.exe", true},
+        {"one written in capitals and with a slash", upperCase + "/bin\\\\old.exe", true},
+    };
+    const std::wstring inMenu = names.startMenu() + L"\\" + entryName() + L".lnk";
+    const std::wstring inGroup = names.group() + L"\\" + entryName() + L".lnk";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(::CreateDirectoryW(names.group().c_str(), nullptr));
+        for (const std::wstring& file : {inMenu, inGroup})
+            ASSERT_TRUE(c.stored.empty() ? writeFile(file, "not a shortcut")
+                                         : writeRawShortcut(file, c.stored));
+        const std::string before = readFile(inMenu);
+        ASSERT_EQ(readFile(inGroup), before);
+        const auto unchanged = [&](const std::wstring& file) {
+            if (!exists(file)) return ::testing::AssertionFailure() << "deleted";
+            if (readFile(file) != before)
+                return ::testing::AssertionFailure()
+                       << "rewritten to start " << narrowPath(readShortcut(file).path);
+            return ::testing::AssertionSuccess();
+        };
+
+        expectFinishedCleanly(run(request(true, true, true)));
+        EXPECT_TRUE(exists(names.group() + L"\\" + iconEntryName() + L".lnk"));
+        for (const std::wstring& file : {inMenu, inGroup}) {
+            SCOPED_TRACE(narrowPath(file));
+            if (c.ours)
+                EXPECT_EQ(readShortcut(file).path, target());
+            else
+                EXPECT_TRUE(unchanged(file));
+        }
+
+        expectFinishedCleanly(run(request(false, true, true)));
+        EXPECT_FALSE(exists(names.startMenu() + L"\\" + iconEntryName() + L".lnk"));
+        for (const std::wstring& file : {inMenu, inGroup}) {
+            SCOPED_TRACE(narrowPath(file));
+            if (c.ours)
+                EXPECT_FALSE(exists(file));
+            else
+                EXPECT_TRUE(unchanged(file));
+        }
+        // A group that keeps another product's shortcut stays with it.
+        EXPECT_EQ(isDirectory(names.group()), !c.ours);
+        ::DeleteFileW(inMenu.c_str());
+        removeTree(names.group());
+    }
+}
+
 TEST_F(ApplyShortcutsTest, NamesAndGroupsThatClimbOutCreateNothing) {
     recordInstallation(key.path(), 0, install.path());
     const std::wstring startup = specialFolder(CSIDL_COMMON_STARTUP);

@@ -2,6 +2,7 @@
 // properties, the group folder, the folder icon and every name that must create nothing.
 #include "shell/shortcut_creation.h"
 
+#include "installation_in_request.h"
 #include "shell/folder_icon.h"
 #include "support/shell_fixture.h"
 
@@ -12,10 +13,12 @@
 namespace tendril::test {
 namespace {
 
+constexpr wchar_t kInstallation[] = L"C:\\Games\\Tendril Test";
 constexpr wchar_t kTarget[] = L"C:\\Games\\Tendril Test\\bin\\app.exe";
 
 class ShortcutCreationTest : public ::testing::Test {
 protected:
+    InstallationInRequest installation{kInstallation};
     UniqueShortcutNames names;
     const std::wstring& name() const { return names.name(); }
     std::wstring groupFile(const std::wstring& shortcut) const {
@@ -23,9 +26,10 @@ protected:
     }
 };
 
+// Both targets lie in the installation: the first shortcut is its own to rewrite.
 TEST_F(ShortcutCreationTest, CreatingTwiceLeavesOneRewrittenFile) {
-    ASSERT_TRUE(
-        createShortcut(L"C:\\First\\one.exe", L"App", CSIDL_COMMON_PROGRAMS, name(), false));
+    ASSERT_TRUE(createShortcut(std::wstring(kInstallation) + L"\\one.exe", L"App",
+                               CSIDL_COMMON_PROGRAMS, name(), false));
     EXPECT_TRUE(comIsClosedOnThisThread());
     ASSERT_TRUE(createShortcut(kTarget, L"App", CSIDL_COMMON_PROGRAMS, name(), false));
     EXPECT_TRUE(comIsClosedOnThisThread());

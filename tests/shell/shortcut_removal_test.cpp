@@ -3,6 +3,7 @@
 // tidy-up, and every name and group that must delete nothing.
 #include "shell/shortcut_removal.h"
 
+#include "installation_in_request.h"
 #include "shell/shortcut_creation.h"
 #include "support/shell_fixture.h"
 
@@ -35,6 +36,7 @@ class ShortcutRemovalTest : public ::testing::Test {
 protected:
     UniqueShortcutNames names;
     const std::wstring& name() const { return names.name(); }
+    const InstallationInRequest installation{L"C:\\TendrilTests\\" + names.name()};
     const std::wstring target = L"C:\\TendrilTests\\" + names.name() + L"\\App.exe";
 };
 
