@@ -2,7 +2,7 @@
 # The demo: builds the test build, then drives the real tendril.exe under Wine with tendril-launch,
 # as a launcher would. After the handshake it follows one client installation through its life:
 # registered (refresh), its access granted again, its running client ended, renamed to a new
-# folder, long name and registry path (set-long-name), a stale shortcut removed (shortcuts, as
+# folder, long name and registry path (set-long-name) after a shortcut was removed (shortcuts, as
 # JSON for scripts), and uninstalled while its client runs, with a progress bar; after each step
 # it shows the Uninstall entry, the install-directory records, the shortcuts and their targets,
 # and the files. Then the runtime update, Tendril without administrator rights, and what the tool
@@ -215,6 +215,14 @@ kill -0 "$CLIENT_PID" 2>/dev/null && echo "$APPS\\$CLIENT\\Launcher.exe is runni
 launch terminate --argument "$APPS\\$CLIENT\\Launcher.exe"
 wait_client
 
+heading "A shortcut removed, for scripts: shortcuts (5) with --json"
+echo "The launcher drops the editor's shortcut from the program group (a delete entry). Tendril"
+echo "deletes an existing shortcut only when it leads into the installation's folder."
+launch shortcuts --install-folder "$APPS\\$CLIENT" --reg-path 'SOFTWARE\TendrilDemo' \
+  --long-name "$CLIENT" --programs-shortcuts --delete-entry 'Demo Editor=tools\editor.exe' --json
+echo "--- the shortcuts ---"
+show_shortcuts "$CLIENT"
+
 heading "Renaming it: set-long-name (8) to a new folder, a new long name and a new registry path"
 RENAMED='Tendril Studio'
 RENAMED_UNIX="$APPS_UNIX/$RENAMED"
@@ -240,14 +248,6 @@ show_shortcuts "$CLIENT" "$RENAMED"
 echo "--- the folders ---"
 show_folder "$CLIENT"
 show_folder "$RENAMED"
-
-heading "A stale shortcut removed, for scripts: shortcuts (5) with --json"
-echo "The rename removed every shortcut to the old Launcher.exe. The editor's shortcut in the old"
-echo "group still points into the old folder: the launcher deletes it under the old long name."
-launch shortcuts --install-folder "$APPS\\$RENAMED" --reg-path 'SOFTWARE\TendrilStudio' \
-  --long-name "$CLIENT" --programs-shortcuts --delete-entry 'Demo Editor=tools\editor.exe' --json
-echo "--- the shortcuts ---"
-show_shortcuts "$CLIENT" "$RENAMED"
 
 heading "Uninstalling it: uninstall (3), with the client running"
 # The launcher's list of the applications it installed there: 652-byte records of a UTF-16 name
