@@ -137,7 +137,10 @@ int moveRecords(const std::wstring& source, const std::wstring& destination,
             const std::wstring keyName = uninstallEntryName(oldLongName, slot);
             const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
             logFormat(true, L"SHDeleteKey: %ls", keyPath.c_str());
-            deleteUninstallEntry(keyName);
+            // Only the entry that names this installation, at either end of the move.
+            AnchoredKey entry = openUninstallEntry(keyName);
+            if (isInstallationsEntry(entry, keyName, {source, destination}))
+                deleteUninstallEntry(entry);
         }
         logFormat(true, L"DeleteInstallDirectoryes: %ls", source.c_str());
         list.remove(source);

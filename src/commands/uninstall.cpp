@@ -114,7 +114,10 @@ bool uninstallClient() {
         isPlainName(iconName) ? makeInstallName(iconName, false, slot) : std::wstring();
     notifyProgress(0);
     // The entry is deleted at the end through the handle opened here.
-    AnchoredKey uninstallKey = openUninstallEntry(uninstallEntryName(longName, slot));
+    const std::wstring entryName = uninstallEntryName(longName, slot);
+    AnchoredKey uninstallKey = openUninstallEntry(entryName);
+    // An entry of the name that names another folder is another product's.
+    const bool foreignEntry = !isInstallationsEntry(uninstallKey, entryName, {folder});
 
     bool result = false;
     // The folder is opened once, from its drive down and never through a link; everything below
@@ -127,7 +130,7 @@ bool uninstallClient() {
     // A file where the folder should be is a folder that is gone (the grant says so, error 9).
     if (folder.size() <= 3 ||
         (installation.refused() && installation.refusal != AnchorRefusal::NotAFolder) ||
-        uninstallKey.refused()) {
+        uninstallKey.refused() || foreignEntry) {
         setLastAssistantError(InstallFolderTooShort);
     } else {
         std::wstring shortcutPath;

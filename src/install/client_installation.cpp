@@ -15,6 +15,7 @@
 #include "launcher_link/walk_context.h"
 #include "log/log.h"
 #include "shell/shortcut_command.h"
+#include "shell/shortcut_ownership.h"
 
 #include <tendril/protocol.h>
 
@@ -144,6 +145,11 @@ bool InstallClient(int index) {
     }
     const std::wstring longName = fieldText(assistantRequest.longName);
     const std::wstring keyName = uninstallEntryName(longName, slot);
+    // An entry of that name that names another folder is another product's: not ours to rewrite.
+    if (!isInstallationsEntry(openUninstallEntry(keyName), keyName, shortcutOwners())) {
+        setLastAssistantError(AccessNotGranted);
+        return false;
+    }
     const std::wstring shortcutPath =
         fieldText(assistantRequest.shortcutFolder) + L"\\" +
         makeInstallName(fieldText(assistantRequest.iconName), false, slot) + L".lnk";

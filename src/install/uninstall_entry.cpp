@@ -1,6 +1,9 @@
 #include "install/uninstall_entry.h"
 
+#include "common/ascii_case.h"
 #include "install/client_installation.h"
+#include "install/install_path.h"
+#include "log/log.h"
 
 namespace tendril {
 
@@ -78,6 +81,23 @@ AnchoredKey recreateUninstallEntry(const std::wstring& name) {
     }
     entry.createMissing();
     return entry;
+}
+
+bool isInstallationsEntry(const AnchoredKey& entry, const std::wstring& name,
+                          const std::vector<std::wstring>& folders) {
+    if (!entry.isOpen()) return true;
+    wchar_t buffer[1024] = {};
+    DWORD length = 1024;
+    if (entry.key().readString(L"InstallLocation", buffer, length) == ERROR_SUCCESS) {
+        std::wstring location = buffer;
+        normalizeInstallPath(location);
+        for (std::wstring folder : folders) {
+            normalizeInstallPath(folder);
+            if (!folder.empty() && equalIgnoringAsciiCase(location, folder)) return true;
+        }
+    }
+    logText((L"Refused Uninstall entry " + name + L": it names another folder").c_str(), true);
+    return false;
 }
 
 }  // namespace tendril

@@ -9,6 +9,7 @@
 #include "install/anchored_key.h"
 
 #include <string>
+#include <vector>
 
 namespace tendril {
 
@@ -35,5 +36,14 @@ LSTATUS deleteUninstallEntry(const std::wstring& name);
 // missing. The result is open on success, refused (logged) when a link was met or the name is not
 // one key, and neither when the entry could not be made.
 AnchoredKey recreateUninstallEntry(const std::wstring& name);
+
+// True when the opened entry is the installation's to rewrite or delete: it names one of folders
+// in its "InstallLocation" (letter case of A to Z, slashes, quotes and doubled backslashes aside).
+// Entries under the Uninstall root are written by administrators only; one that names another
+// folder is another product's, whatever its key is called. An entry that is not open (absent) is
+// anybody's to create. Otherwise false, with "Refused Uninstall entry <name>: it names another
+// folder" logged.
+bool isInstallationsEntry(const AnchoredKey& entry, const std::wstring& name,
+                          const std::vector<std::wstring>& folders);
 
 }  // namespace tendril

@@ -33,10 +33,12 @@ void recordInstallations(const TestProduct& product, const std::vector<std::wstr
         ASSERT_EQ(::RegCreateKeyW(HKEY_LOCAL_MACHINE,
                                   product.uninstallKey(static_cast<int>(slot)).c_str(), &key),
                   0);
-        const std::wstring name = product.longName;
-        ::RegSetValueExW(key, L"DisplayName", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(name.c_str()),
-                         static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        // The entry names its folder, as every entry Tendril writes does.
+        const std::pair<const wchar_t*, std::wstring> values[] = {
+            {L"DisplayName", product.longName}, {L"InstallLocation", folders[slot]}};
+        for (const auto& [name, data] : values)
+            ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                             static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
         ::RegCloseKey(key);
     }
 }

@@ -122,6 +122,10 @@ TEST(RefreshRegistration, ARecordedFolderKeepsItsSlotAndGetsItsKeyRebuilt) {
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyW(HKEY_LOCAL_MACHINE, product.uninstallKey(3).c_str(), &key), 0);
     ::RegSetValueExW(key, L"AddedByOthers", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+    // The installation's own entry: it names the folder.
+    ::RegSetValueExW(key, L"InstallLocation", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(folder.path().c_str()),
+                     static_cast<DWORD>((folder.path().size() + 1) * sizeof(wchar_t)));
     ::RegCloseKey(key);
 
     expectSequence(product.run(tendril, product.request(RefreshRegistration, folder.path())),

@@ -365,6 +365,39 @@ TEST(UninstallClient, AnInstallationTurnedIntoALinkIsRefused) {
         << tendril.log();
 }
 
+// An Uninstall entry of the installation's name that names another folder is another product's:
+// it stays, and so does everything else, whoever the launcher is.
+TEST(UninstallClient, AnotherProductsUninstallEntryIsRefused) {
+    TendrilCopy tendril;
+    TestProduct product;
+    Installed installed;
+    installed.make();
+    registerWith(tendril, product, installed.folder.path());
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, product.uninstallKey(0).c_str(), 0,
+                              KEY_SET_VALUE, &key),
+              0);
+    const std::wstring other = L"C:\\Program Files\\Another Product";
+    ::RegSetValueExW(key, L"InstallLocation", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(other.c_str()),
+                     static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+    const auto entryBefore = valuesOf(product.uninstallKey(0));
+
+    const RunResult run =
+        product.run(tendril, product.request(UninstallClient, installed.folder.path()));
+    ASSERT_TRUE(run.result.has_value()) << describe(run.messages);
+    EXPECT_EQ(*run.result, std::make_pair(static_cast<std::int32_t>(UninstallClient),
+                                          static_cast<std::int32_t>(InstallFolderTooShort)));
+    EXPECT_EQ(valuesOf(product.uninstallKey(0)), entryBefore);
+    EXPECT_TRUE(exists(installed.folder / L"readme.txt"));
+    EXPECT_EQ(product.slots()[0], installed.folder.path());
+    EXPECT_NE(tendril.log().find("Refused Uninstall entry " + narrow(product.longName) +
+                                 " 0: it names another folder"),
+              std::string::npos)
+        << tendril.log();
+}
+
 // A folder inside a profile (recorded by someone) is somebody's files, not an installation.
 TEST(UninstallClient, ProtectedLocationsAreRefused) {
     TendrilCopy tendril;
