@@ -252,6 +252,7 @@ bool World::resetWork(const std::wstring& extraRecord, const std::optional<std::
     const std::wstring folder = shortcutFolder.empty() ? links() : shortcutFolder;
     ok = ok && makeKey(std::wstring(kUninstallRoot) + L"\\" + token_ + L"Client 0",
                        {{L"DisplayName", token_ + L"Client"},
+                        {L"InstallLocation", client()},
                         {L"UninstallString", L"\"" + executable + L"\" /uninstall \"" + folder +
                                                  L"\\" + token_ + L"Play.lnk\""}});
     if (ok && !shortcutFolder.empty()) {
