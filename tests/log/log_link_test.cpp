@@ -33,15 +33,20 @@ bool nameTaken(const std::wstring& path) {
 
 // A native symbolic link made with ln -s (Wine runs the program detached: wait for its effect).
 // Removed again with the native rm: under Wine DeleteFileW on a file link deletes its target.
+// Each step leaves a marker file once it has run, and only the marker is waited for: probing the
+// name itself while ln may still be starting would create a file there first, and ln would then
+// find the name taken.
 class UnixLink {
 public:
     UnixLink(const std::wstring& target, const std::wstring& link) : link_(link) {
-        test::runUnix("/bin/ln", {"-s", unixPath(target), unixPath(link)});
-        made_ = test::pollUntil([&] { return nameTaken(link); });
+        test::runUnix("/bin/sh", {"-c", "ln -s $0 $1; touch $1.made", unixPath(target),
+                                  unixPath(link)});
+        made_ = test::pollUntil([&] { return exists(link + L".made"); }) && nameTaken(link);
     }
     ~UnixLink() {
-        test::runUnix("/bin/rm", {"-f", unixPath(link_)});
-        test::pollUntil([&] { return !nameTaken(link_); });
+        test::runUnix("/bin/sh", {"-c", "rm -f $0 $0.made; touch $0.gone", unixPath(link_)});
+        test::pollUntil([&] { return exists(link_ + L".gone"); });
+        ::DeleteFileW((link_ + L".gone").c_str());
     }
     UnixLink(const UnixLink&) = delete;
     UnixLink& operator=(const UnixLink&) = delete;
