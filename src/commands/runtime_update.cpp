@@ -107,6 +107,9 @@ bool runRuntimeUpdatePackage(const std::wstring& packagePath, DWORD waitMs) {
     formatTruncated(line, L"Process exit code: %u", static_cast<unsigned>(exitCode));
     logText(line, true);
     if (exitCode != 0) setLastAssistantError(UpdateExitCodeNonZero);
+    // By path, deliberately: the package lies beside our own executable, in a folder that only
+    // administrators may write (the guide requires it), so no unelevated user can put a link on
+    // the way to it. Our own folder is also one of the protected locations no request may name.
     ::DeleteFileW(packagePath.c_str());
     return true;
 }
