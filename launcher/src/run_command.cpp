@@ -1,5 +1,7 @@
 #include <tendril_launcher/launcher.h>
 
+#include <algorithm>
+
 namespace tendril::launch {
 
 std::optional<std::pair<std::int32_t, std::int32_t>> resultOf(
@@ -42,6 +44,15 @@ RunResult runCommand(const RunOptions& options, const Request& request) {
         return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     };
 
+    auto cancelSet = [&]() {
+        return options.cancelEvent &&
+               ::WaitForSingleObject(options.cancelEvent, 0) == WAIT_OBJECT_0;
+    };
+    auto writeCancel = [&]() {
+        const std::int32_t cancel = Cancel;
+        pipe.write(&cancel, sizeof cancel, 1000);
+    };
+
     // Wait for Tendril to announce itself (or to give up, or to exit without a word).
     std::optional<ReceivedMessage> hello;
     while (!hello && remaining() > 0) {
@@ -51,25 +62,56 @@ RunResult runCommand(const RunOptions& options, const Request& request) {
             },
             50);
         if (!hello && ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) break;
+        if (!hello && cancelSet()) {
+            // Nothing was asked yet: closing the pipe makes Tendril give up without acting.
+            result.cancelled = true;
+            pipe.close();
+            break;
+        }
     }
     if (hello && hello->message == WM_ASSISTANT_CONNECTED && hello->lParam == 0) {
         result.connected = true;
         result.tendrilProcessId = static_cast<DWORD>(hello->wParam);
-        if (pipe.waitForClient(remaining())) {
+        if (cancelSet()) {
+            result.cancelled = true;
+            pipe.close();
+        } else if (pipe.waitForClient(remaining())) {
             const std::string bytes = options.rawRequest.value_or(request.serialize());
             result.requestWritten = pipe.write(bytes.data(), bytes.size(), remaining());
             if (options.closeAfterRequest) pipe.close();
-            if (result.requestWritten && options.cancelAfterMs >= 0) {
-                if (::WaitForSingleObject(process.get(), static_cast<DWORD>(options.cancelAfterMs)) ==
-                    WAIT_TIMEOUT) {
-                    const std::int32_t cancel = Cancel;
-                    pipe.write(&cancel, sizeof cancel, 1000);
-                }
+        }
+    }
+    if (result.requestWritten) {
+        // While Tendril works: the caller's cancel, the scheduled cancel and the time limit.
+        const ULONGLONG cancelAt = options.cancelAfterMs >= 0
+                                       ? ::GetTickCount64() + options.cancelAfterMs
+                                       : ~0ull;
+        bool cancelWritten = false;
+        HANDLE waits[2] = {process.get(), options.cancelEvent};
+        const DWORD count = options.cancelEvent ? 2 : 1;
+        for (;;) {
+            DWORD wait = remaining();
+            if (!cancelWritten && cancelAt != ~0ull) {
+                const ULONGLONG now = ::GetTickCount64();
+                wait = std::min<DWORD>(wait, now >= cancelAt ? 0 : static_cast<DWORD>(cancelAt - now));
+            }
+            const DWORD woke = ::WaitForMultipleObjects(count, waits, FALSE, wait);
+            if (woke == WAIT_OBJECT_0) break;
+            if (woke == WAIT_OBJECT_0 + 1 || remaining() == 0) {
+                (woke == WAIT_OBJECT_0 + 1 ? result.cancelled : result.timedOut) = true;
+                if (!cancelWritten) writeCancel();
+                break;
+            }
+            if (woke != WAIT_TIMEOUT) break;  // a handle we cannot wait on: stop waiting on it
+            if (!cancelWritten && ::GetTickCount64() >= cancelAt) {
+                writeCancel();
+                cancelWritten = true;
             }
         }
     }
 
-    result.exited = ::WaitForSingleObject(process.get(), remaining()) == WAIT_OBJECT_0;
+    const DWORD lastWait = result.cancelled || result.timedOut ? options.graceMs : remaining();
+    result.exited = ::WaitForSingleObject(process.get(), lastWait) == WAIT_OBJECT_0;
     if (result.exited) ::GetExitCodeProcess(process.get(), &result.exitCode);
     window.drain();
     pipe.close();

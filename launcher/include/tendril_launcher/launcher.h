@@ -180,8 +180,13 @@ struct RunOptions {
     std::optional<std::wstring> parameters;
     // Write Cancel this many ms after the request (negative: never).
     int cancelAfterMs = -1;
-    // Overall limit for the run.
+    // The caller's cancel: an event (owned by the caller) that, once set, has Cancel written as
+    // soon as the request is (or the start abandoned before it), then waits graceMs for the end.
+    HANDLE cancelEvent = nullptr;
+    // The limit for the run. When it runs out Cancel is written and Tendril gets graceMs more to
+    // send its result and end: an elevated Tendril cannot be ended from here.
     DWORD timeoutMs = 120000;
+    DWORD graceMs = 10000;
     // Called on the window's thread for each message as it arrives.
     std::function<void(const ReceivedMessage&)> onMessage;
     // For tests of a misbehaving launcher: these bytes are written instead of the request.
@@ -198,6 +203,9 @@ struct RunResult {
     bool connected = false;      // WM_ASSISTANT_CONNECTED with lParam 0 arrived
     DWORD tendrilProcessId = 0;  // its wParam
     bool requestWritten = false;
+    bool cancelled = false;      // the caller's cancelEvent was set and Cancel written (or the
+                                 // start abandoned before the request)
+    bool timedOut = false;       // timeoutMs ran out: Cancel was written, graceMs waited
     bool exited = false;         // the process ended within the time limit
     DWORD exitCode = 0;
     std::vector<ReceivedMessage> messages;  // every message, in order
