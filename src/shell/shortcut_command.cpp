@@ -2,6 +2,7 @@
 
 #include "install/install_directory_list.h"
 #include "install/install_naming.h"
+#include "launcher_link/launcher_user.h"
 #include "launcher_link/process_state.h"
 #include "shell/shortcut_creation.h"
 #include "shell/shortcut_location.h"
@@ -26,6 +27,11 @@ bool applyShortcuts() {
     if (!records.opened()) return true;
     const int slot = records.indexOf(installFolder);
     if (slot < 0) return true;
+    // Shortcuts into a folder are replaced and deleted for its installation: a folder that the
+    // launcher's user may not change is some other product's, whose all-users shortcuts that user
+    // could otherwise have taken away or re-pointed (a missing folder is nobody's yet).
+    Anchor folder = anchorFolderOrLog(installFolder, GuardUse::Request);
+    if (folder.refused() || refuseUnlessLaunchersOwn(folder, installFolder)) return true;
 
     const std::wstring group = fieldText(assistantRequest.longName);
     const std::wstring iconName = fieldText(assistantRequest.iconName);

@@ -12,8 +12,9 @@ namespace tendril {
 // entry named exactly iconName gives the group its icon when iconShortcutFlag is set. A file
 // already there under the shortcut's name is replaced or deleted only when it is a shortcut into
 // the installation's folder (shortcut_ownership.h); another product's stays. An
-// installation folder that is empty or not among the install-directory records of regPath
-// changes nothing. Single failures are passed over; always true.
+// installation folder that is empty, not among the install-directory records of regPath, refused
+// by its anchor (anchored_folder.h) or an existing folder whose access list the launcher's user
+// may not change (launcher_user.h) changes nothing. Single failures are passed over; always true.
 bool applyShortcuts();
 
 }  // namespace tendril

@@ -6,9 +6,12 @@
 #include "commands/uninstall.h"
 #include "filetree/access_grant.h"
 #include "install/install_directory_list.h"
+#include "install/install_naming.h"
 #include "install/refresh_command.h"
 #include "launcher_link/launcher_user.h"
 #include "launcher_link/link_fixture.h"
+#include "shell/shortcut_command.h"
+#include "support/shell_fixture.h"
 #include "support/security_traces.h"
 
 #include <tendril/protocol.h>
@@ -79,6 +82,36 @@ TEST_F(NotTheLaunchersFolder, IsNeitherRegisteredSecuredEmptiedNorMoved) {
     }
 }
 
+// The all-users shortcuts into a folder are its installation's to replace and delete only when the
+// folder is the launcher's user's own: else the user could take away another product's.
+TEST_F(NotTheLaunchersFolder, NorAreTheShortcutsIntoItDeleted) {
+    test::ScratchFolder folder(L"notours");
+    test::ScratchRegistryKey key;
+    test::UniqueShortcutNames names;
+    InstallDirectoryList list;
+    list.open(key.path());
+    list.slots()[0] = folder.path();
+    list.store();
+    assistantRequest = AssistantRequest{};
+    wcscpy(assistantRequest.installFolder, folder.path().c_str());
+    wcscpy(assistantRequest.regPath, key.path().c_str());
+    assistantRequest.startMenuShortcuts = 1;
+    assistantRequest.entryCount = 1;
+    entryList.assign(1, RequestEntry{});
+    wcscpy(entryList[0].name, names.name().c_str());
+    wcscpy(entryList[0].path, L"client.exe");  // create 0: delete it
+    const std::wstring shortcut =
+        names.startMenu() + L"\\" + makeInstallName(names.name(), false, 0) + L".lnk";
+    ASSERT_TRUE(test::writeShortcut(shortcut, folder / L"client.exe"));
+
+    applyShortcuts();
+    EXPECT_TRUE(test::exists(shortcut)) << "another product's shortcut was deleted";
+
+    launcherFolderAccessSeam = nullptr;  // the launcher's own folder: its shortcut goes
+    applyShortcuts();
+    EXPECT_FALSE(test::exists(shortcut));
+}
+
 TEST_F(NotTheLaunchersFolder, EndsNoProgramOfIt) {
     test::ScratchFolder folder(L"notours");
     const std::wstring program = folder / L"sleeper.exe";
@@ -132,7 +165,7 @@ TEST_F(NotTheLaunchersFolder, NorIsAKeyOnlyAdministratorsMayChange) {
     const UniqueHandle launcher = startStandardUserProcess(test::buildPath(E2E_SLEEPER_EXE));
     ASSERT_TRUE(launcher);
     ASSERT_TRUE(takeLauncherUser(launcher.get()));
-    const std::wstring adminsOnly = L"D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)(A;OICI;GR;;;BU)";
+    const std::wstring adminsOnly = L"O:BAD:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)(A;OICI;GR;;;BU)";
 
     const struct {
         const char* what;

@@ -53,12 +53,14 @@ bool setKeyDacl(const std::wstring& path, const std::wstring& sddl) {
     UniqueKey key;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
-                        READ_CONTROL | WRITE_DAC, key.put()) != ERROR_SUCCESS ||
+                        READ_CONTROL | WRITE_DAC | WRITE_OWNER, key.put()) != ERROR_SUCCESS ||
         !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                 &descriptor, nullptr))
         return false;
-    const bool set = ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) ==
-                     ERROR_SUCCESS;
+    // An owner given ("O:...") is set too: the owner may always change the access list.
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | (sddl.rfind(L"O:", 0) == 0 ? OWNER_SECURITY_INFORMATION : 0);
+    const bool set = ::RegSetKeySecurity(key.get(), what, descriptor) == ERROR_SUCCESS;
     ::LocalFree(descriptor);
     return set && keyDaclText(path) != L"";
 }

@@ -9,7 +9,8 @@ namespace tendril::test {
 std::wstring fileDaclText(const std::wstring& path);
 // The same for HKEY_LOCAL_MACHINE\path ("" when the key cannot be opened).
 std::wstring keyDaclText(const std::wstring& path);
-// Sets the access list of HKEY_LOCAL_MACHINE\path from SDDL ("D:P(...)"); true when it took.
+// Sets the access list of HKEY_LOCAL_MACHINE\path from SDDL ("D:P(...)"), and its owner when the
+// SDDL begins with one ("O:BAD:P(...)"); true when it took.
 bool setKeyDacl(const std::wstring& path, const std::wstring& sddl);
 
 // Under Wine a file's access list is kept as Unix permissions: the Everyone entry Tendril applies
