@@ -69,6 +69,12 @@ public:
 
     HWND handle() const { return window_; }
     bool valid() const { return window_ != nullptr; }
+    // Why the window could not be created (0 when it was).
+    DWORD error() const { return error_; }
+
+    // The window class belongs to the module this library is linked into. A DLL that holds the
+    // library unregisters it when it is unloaded, once no window of it is left.
+    static void unregisterClass();
 
     // Called on the window's thread for each message as it arrives.
     void setListener(std::function<void(const ReceivedMessage&)> listener);
@@ -82,10 +88,12 @@ public:
 
 private:
     void run();
+    static HINSTANCE module();
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
 
     std::thread thread_;
     HWND window_ = nullptr;
+    DWORD error_ = 0;
     DWORD threadId_ = 0;
     std::chrono::steady_clock::time_point start_;
     mutable std::mutex mutex_;
