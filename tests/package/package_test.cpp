@@ -223,8 +223,8 @@ TEST_P(Package, CarriesTheLicencesOfWhatItsProgramsContain) {
 // functions of tendril_launcher.h (no C++ name, no internal function, none missing), and which
 // needs no mingw runtime DLL beside it.
 TEST_P(Package, LauncherDllExportsExactlyItsCHeader) {
-    const std::set<std::string> declared = functionsTheHeaderDeclares(
-        readFile(path("include/tendril_launcher/tendril_launcher.h")));
+    const std::set<std::string> declared =
+        functionsTheHeaderDeclares(readFile(path("include/tendril_launcher/tendril_launcher.h")));
     ASSERT_TRUE(declared.count("tendril_run_start") && declared.count("tendril_version"))
         << "tendril_launcher.h is missing or its declarations could not be read";
 
@@ -295,11 +295,11 @@ TEST_P(ShippedPrograms, HaveTheirArchitectureAndImportOnlyWindowsLibraries) {
 
 INSTANTIATE_TEST_SUITE_P(
     Release, ShippedPrograms,
-    ::testing::Combine(
-        ::testing::Values(kWin32, kWin64),
-        ::testing::Values(ShippedProgram{"bin/tendril.exe", IMAGE_SUBSYSTEM_WINDOWS_GUI, true},
-                          ShippedProgram{"bin/tendril-launch.exe", IMAGE_SUBSYSTEM_WINDOWS_CUI,
-                                         false})),
+    ::testing::Combine(::testing::Values(kWin32, kWin64),
+                       ::testing::Values(ShippedProgram{"bin/tendril.exe",
+                                                        IMAGE_SUBSYSTEM_WINDOWS_GUI, true},
+                                         ShippedProgram{"bin/tendril-launch.exe",
+                                                        IMAGE_SUBSYSTEM_WINDOWS_CUI, false})),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) +
                (std::get<1>(info.param).asksForAdministrator ? "Tendril" : "TendrilLaunch");

@@ -15,8 +15,8 @@ PeImage::PeImage(std::string bytes) : bytes_(std::move(bytes)) {
     const auto* nt = at<IMAGE_NT_HEADERS32>(ntOffset);
     if (!nt || nt->Signature != IMAGE_NT_SIGNATURE) return;
     const auto copyDirectories = [this](const auto& optional) {
-        const DWORD count = std::min<DWORD>(optional.NumberOfRvaAndSizes,
-                                            IMAGE_NUMBEROF_DIRECTORY_ENTRIES);
+        const DWORD count =
+            std::min<DWORD>(optional.NumberOfRvaAndSizes, IMAGE_NUMBEROF_DIRECTORY_ENTRIES);
         directories_.assign(optional.DataDirectory, optional.DataDirectory + count);
         subsystem_ = optional.Subsystem;
     };
@@ -29,8 +29,8 @@ PeImage::PeImage(std::string bytes) : bytes_(std::move(bytes)) {
     } else {
         return;
     }
-    const std::size_t first = ntOffset + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) +
-                              nt->FileHeader.SizeOfOptionalHeader;
+    const std::size_t first =
+        ntOffset + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) + nt->FileHeader.SizeOfOptionalHeader;
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
         const auto* section = at<IMAGE_SECTION_HEADER>(first + i * sizeof(IMAGE_SECTION_HEADER));
         if (!section) {

@@ -1,6 +1,7 @@
 // Reads what the loader and the shell read from an executable or DLL file, 32-bit (PE32) or 64-bit
-// (PE32+): its headers, the libraries it imports, the names it exports and its manifest resources. Every offset in the file is checked before it
-// is read, so a damaged file gives empty answers instead of reading past the end.
+// (PE32+): its headers, the libraries it imports, the names it exports and its manifest resources.
+// Every offset in the file is checked before it is read, so a damaged file gives empty answers
+// instead of reading past the end.
 #pragma once
 
 #include <windows.h>
