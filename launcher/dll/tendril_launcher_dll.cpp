@@ -33,9 +33,9 @@ using tendril::RequestEntry;
 
 // The records the caller fills are written to the pipe as they are: they must be the wire records
 // field by field, in 32-bit and 64-bit builds alike.
-#define TENDRIL_SAME_FIELD(CType, WireType, field)                           \
-    static_assert(offsetof(CType, field) == offsetof(WireType, field) &&     \
-                      sizeof(CType::field) == sizeof(WireType::field),       \
+#define TENDRIL_SAME_FIELD(CType, WireType, field)                       \
+    static_assert(offsetof(CType, field) == offsetof(WireType, field) && \
+                      sizeof(CType::field) == sizeof(WireType::field),   \
                   #CType "." #field " differs from the wire record")
 TENDRIL_SAME_FIELD(TendrilRequest, AssistantRequest, reserved);
 TENDRIL_SAME_FIELD(TendrilRequest, AssistantRequest, installFolder);
@@ -85,7 +85,8 @@ static_assert(same(TENDRIL_REFRESH_REGISTRATION, tendril::RefreshRegistration) &
               same(TENDRIL_APPLY_SHORTCUTS, tendril::ApplyShortcuts) &&
               same(TENDRIL_NO_OPERATION, tendril::NoOperation) &&
               same(TENDRIL_TERMINATE_PROCESSES, tendril::TerminateProcesses) &&
-              same(TENDRIL_SET_LONG_NAME, tendril::SetLongName) && same(TENDRIL_CANCEL, tendril::Cancel));
+              same(TENDRIL_SET_LONG_NAME, tendril::SetLongName) &&
+              same(TENDRIL_CANCEL, tendril::Cancel));
 static_assert(same(TENDRIL_NO_ERROR, tendril::NoError) &&
               same(TENDRIL_INSTALL_FOLDER_UNAVAILABLE, tendril::InstallFolderUnavailable) &&
               same(TENDRIL_INSTALL_FOLDER_TOO_SHORT, tendril::InstallFolderTooShort) &&
@@ -127,8 +128,8 @@ struct TendrilRun {
     launch::Handle cancel, abandon, finished;
 
     std::mutex mutex;
-    std::condition_variable arrived;  // a message was queued, or the run ended
-    std::deque<TendrilMessage> queue;              // not yet taken by tendril_next_message
+    std::condition_variable arrived;                // a message was queued, or the run ended
+    std::deque<TendrilMessage> queue;               // not yet taken by tendril_next_message
     std::vector<launch::ReceivedMessage> received;  // every message so far, for the outcome
     bool ended = false;
     bool timedOut = false;          // tendril_wait's time ran out and it cancelled the run
@@ -189,8 +190,8 @@ void serve(TendrilRun* run) noexcept {
     } catch (const std::bad_alloc&) {
         failure = ERROR_NOT_ENOUGH_MEMORY;
     } catch (const std::system_error& e) {
-        failure = e.code().value() != 0 ? static_cast<DWORD>(e.code().value())
-                                        : ERROR_NOT_ENOUGH_MEMORY;
+        failure =
+            e.code().value() != 0 ? static_cast<DWORD>(e.code().value()) : ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
         failure = ERROR_INTERNAL_ERROR;
     }
@@ -224,9 +225,9 @@ TendrilOutcome outcomeOf(const TendrilRun& run) {
     }
     // resultOf counts the not-elevated message as (0, 2326); that is no result message.
     const auto result = launch::resultOf(messages, run.request.command);
-    if (result && !(result->first == 0 && result->second ==
-                                              static_cast<std::int32_t>(
-                                                  tendril::WM_ASSISTANT_NOT_ELEVATED))) {
+    if (result &&
+        !(result->first == 0 &&
+          result->second == static_cast<std::int32_t>(tendril::WM_ASSISTANT_NOT_ELEVATED))) {
         outcome.hasResult = 1;
         outcome.resultCommand = result->first;
         outcome.resultCode = result->second;
@@ -242,8 +243,8 @@ TendrilOutcome outcomeOf(const TendrilRun& run) {
         outcome.windowsError = run.failure;
     } else if (!run.result.started) {
         outcome.kind = TENDRIL_OUTCOME_FAILED_TO_START;
-        outcome.windowsError = run.result.pipeError != 0 ? run.result.pipeError
-                                                         : run.result.startError;
+        outcome.windowsError =
+            run.result.pipeError != 0 ? run.result.pipeError : run.result.startError;
     } else if (run.result.cancelled) {
         outcome.kind = run.timedOut ? TENDRIL_OUTCOME_TIMED_OUT : TENDRIL_OUTCOME_CANCELLED;
     } else if (notElevated) {
@@ -275,13 +276,20 @@ const char* TENDRIL_CALL tendril_error_name(int32_t code) {
 
 const char* TENDRIL_CALL tendril_outcome_name(int32_t kind) {
     switch (kind) {
-        case TENDRIL_OUTCOME_RUNNING: return "running";
-        case TENDRIL_OUTCOME_RESULT: return "result";
-        case TENDRIL_OUTCOME_NO_RESULT: return "no result";
-        case TENDRIL_OUTCOME_NOT_ELEVATED: return "not elevated";
-        case TENDRIL_OUTCOME_CANCELLED: return "cancelled";
-        case TENDRIL_OUTCOME_TIMED_OUT: return "timed out";
-        case TENDRIL_OUTCOME_FAILED_TO_START: return "failed to start";
+        case TENDRIL_OUTCOME_RUNNING:
+            return "running";
+        case TENDRIL_OUTCOME_RESULT:
+            return "result";
+        case TENDRIL_OUTCOME_NO_RESULT:
+            return "no result";
+        case TENDRIL_OUTCOME_NOT_ELEVATED:
+            return "not elevated";
+        case TENDRIL_OUTCOME_CANCELLED:
+            return "cancelled";
+        case TENDRIL_OUTCOME_TIMED_OUT:
+            return "timed out";
+        case TENDRIL_OUTCOME_FAILED_TO_START:
+            return "failed to start";
     }
     return nullptr;
 }

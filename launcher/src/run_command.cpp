@@ -40,8 +40,8 @@ RunResult run(const RunOptions& options, const Request& request, const TestRunOp
     result.pipeError = pipe.error();
     if (!pipe.valid()) return result;
 
-    const std::wstring parameters = test && test->parameters ? *test->parameters
-                                                             : windowArgument(window.handle());
+    const std::wstring parameters =
+        test && test->parameters ? *test->parameters : windowArgument(window.handle());
     Handle process = startTendril(options.tendrilPath, parameters, options.method);
     result.started = static_cast<bool>(process);
     if (!process) {
@@ -95,7 +95,14 @@ RunResult run(const RunOptions& options, const Request& request, const TestRunOp
         } else if (client) {
             const std::string bytes =
                 test && test->rawRequest ? *test->rawRequest : request.serialize();
-            result.requestWritten = pipe.write(bytes.data(), bytes.size(), remaining());
+            // A Tendril that stops reading must not hold the caller's cancel up.
+            result.requestWritten =
+                pipe.write(bytes.data(), bytes.size(), remaining(), options.cancelEvent);
+            if (!result.requestWritten && cancelSet()) {
+                // Part of the request went: Tendril fails its read and gives up without acting.
+                result.cancelled = true;
+                pipe.close();
+            }
             if (test && test->closeAfterRequest) pipe.close();
         }
     }

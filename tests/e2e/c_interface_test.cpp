@@ -8,8 +8,8 @@
 #include "support/system_programs.h"
 
 #include <gtest/gtest.h>
-#include <tendril_launcher/launcher.hpp>
 #include <tendril_launcher/tendril_launcher.h>
+#include <tendril_launcher/launcher.hpp>
 
 #include <cstddef>
 #include <functional>
@@ -243,8 +243,8 @@ TEST(CInterface, ALauncherInCDrivesEveryCommand) {
              EXPECT_TRUE(exists(w.product.startMenuShortcut(w.product.editorName, 0)));
              EXPECT_TRUE(exists(w.product.groupShortcut(w.product.editorName, 0)));
          }},
-        {"no operation", NoOperation,
-         [](World&) { return std::vector<std::wstring>{}; }, "no result", "none",
+        {"no operation", NoOperation, [](World&) { return std::vector<std::wstring>{}; },
+         "no result", "none",
          [](World& w, const Printed&) {
              EXPECT_NE(w.tendril.log().find("Pipe closed"), std::string::npos) << w.tendril.log();
          }},
@@ -269,10 +269,10 @@ TEST(CInterface, ALauncherInCDrivesEveryCommand) {
              w.product.setSlots({source});
              w.renamed.regPath = w.product.regPath;
              launch::Request request = w.renamed.request(SetLongName, source);
-             launch::Request::setText(
-                 request.record.argument,
-                 L"\"" + (w.scratch / L"New") + L"\" \"short\" \"" + w.product.longName +
-                     L"\" \"" + w.product.regPath + L"\" \"" + w.product.iconName + L"\"");
+             launch::Request::setText(request.record.argument,
+                                      L"\"" + (w.scratch / L"New") + L"\" \"short\" \"" +
+                                          w.product.longName + L"\" \"" + w.product.regPath +
+                                          L"\" \"" + w.product.iconName + L"\"");
              return argumentsOf(request);
          },
          "result", "8 0",
@@ -344,11 +344,16 @@ TEST(CInterface, InvalidArgumentsStartNoRun) {
         const char* what;
         std::function<TendrilRun*()> start;
     } cases[] = {
-        {"no path", [&] { return tendril_run_start(nullptr, 6, &request, nullptr, 0, nullptr, nullptr); }},
-        {"an empty path", [&] { return tendril_run_start(L"", 6, &request, nullptr, 0, nullptr, nullptr); }},
-        {"a negative count", [&] { return tendril_run_start(path, 5, &request, &entry, -1, nullptr, nullptr); }},
-        {"no entries with a count", [&] { return tendril_run_start(path, 5, &request, nullptr, 1, nullptr, nullptr); }},
-        {"no request for command 1", [&] { return tendril_run_start(path, 1, nullptr, nullptr, 0, nullptr, nullptr); }},
+        {"no path",
+         [&] { return tendril_run_start(nullptr, 6, &request, nullptr, 0, nullptr, nullptr); }},
+        {"an empty path",
+         [&] { return tendril_run_start(L"", 6, &request, nullptr, 0, nullptr, nullptr); }},
+        {"a negative count",
+         [&] { return tendril_run_start(path, 5, &request, &entry, -1, nullptr, nullptr); }},
+        {"no entries with a count",
+         [&] { return tendril_run_start(path, 5, &request, nullptr, 1, nullptr, nullptr); }},
+        {"no request for command 1",
+         [&] { return tendril_run_start(path, 1, nullptr, nullptr, 0, nullptr, nullptr); }},
     };
     for (const auto& c : cases) {
         TendrilRun* run = c.start();

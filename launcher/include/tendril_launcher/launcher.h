@@ -125,8 +125,9 @@ public:
 
     // Waits for the client's open; true when a client is connected.
     bool waitForClient(DWORD timeoutMs);
-    // Writes all bytes (waiting while the pipe is full, at most timeoutMs in all).
-    bool write(const void* data, std::size_t size, DWORD timeoutMs = 30000);
+    // Writes all bytes (waiting while the pipe is full, at most timeoutMs in all). A stop event,
+    // when given and set, ends the wait too: false, and error() is ERROR_OPERATION_ABORTED.
+    bool write(const void* data, std::size_t size, DWORD timeoutMs = 30000, HANDLE stop = nullptr);
     // Drops the connected client so that the instance can be waited for again.
     void disconnectClient();
     // Closes our end; Tendril can still read what was written and then sees the pipe broken.

@@ -33,9 +33,9 @@ struct TextField {
 #define TEXT_FIELD(f) \
     { L## #f, offsetof(TendrilRequest, f), sizeof(((TendrilRequest*)0)->f) / sizeof(wchar_t) }
 static const struct TextField kTextFields[] = {
-    TEXT_FIELD(installFolder), TEXT_FIELD(reservedText),  TEXT_FIELD(shortName),
-    TEXT_FIELD(longName),      TEXT_FIELD(iconName),      TEXT_FIELD(regPath),
-    TEXT_FIELD(helpLink),      TEXT_FIELD(urlInfoAbout),  TEXT_FIELD(urlUpdateInfo),
+    TEXT_FIELD(installFolder),  TEXT_FIELD(reservedText), TEXT_FIELD(shortName),
+    TEXT_FIELD(longName),       TEXT_FIELD(iconName),     TEXT_FIELD(regPath),
+    TEXT_FIELD(helpLink),       TEXT_FIELD(urlInfoAbout), TEXT_FIELD(urlUpdateInfo),
     TEXT_FIELD(shortcutFolder), TEXT_FIELD(exeName),      TEXT_FIELD(argument),
 };
 
@@ -145,8 +145,8 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     run = tendril_run_start(argv[1], (int32_t)wcstol(argv[2], NULL, 10),
-                            passRequest ? &request : NULL, entryCount ? entries : NULL,
-                            entryCount, onMessage, &watch);
+                            passRequest ? &request : NULL, entryCount ? entries : NULL, entryCount,
+                            onMessage, &watch);
     if (run == NULL) {
         fprintf(stderr, "tendril_run_start refused the run\n");
         return 3;
