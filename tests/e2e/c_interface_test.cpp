@@ -300,13 +300,13 @@ TEST(CInterface, ALauncherInCDrivesEveryCommand) {
              EXPECT_EQ(w.product.slots()[0], w.installation.path());
              EXPECT_TRUE(keyExists(w.product.uninstallKey(0)));
          }},
-        // The update runs 6 s; tendril_wait gives up after 2.5 s and writes Cancel. Tendril is
+        // The update runs 7 s; tendril_wait gives up after 3 s and writes Cancel. Tendril is
         // waiting for the update by then (or finds the cancel before it starts waiting): either
         // way it answers with its result within the grace period.
         {"the time-out during an update", InstallRuntimeUpdate,
          [](World& w) {
-             w.standInInstaller("exit=0\r\nsleep=6000\r\n");
-             return std::vector<std::wstring>{L"--no-request", L"--timeout=2500"};
+             w.standInInstaller("exit=0\r\nsleep=7000\r\n");
+             return std::vector<std::wstring>{L"--no-request", L"--timeout=3000"};
          },
          "timed out", "2 0",
          [](World& w, const Printed&) {
