@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the release build compiled and packed (scripts/package.sh),
-# the test build's tests under Wine, among them test_package, which checks that package.
+# Builds everything and runs every test: both release builds compiled and packed
+# (scripts/package.sh), the test build's tests under Wine, among them test_package, which checks
+# both packages, and consumer_build_*/consumer_run_*, which build a C program against each package's
+# CMake package and run it (the x86 one only where 32-bit Wine is installed; skipped otherwise).
 # The 32-bit build is run for real only by scripts/test-win32.sh, which needs 32-bit Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."

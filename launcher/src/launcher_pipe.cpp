@@ -88,7 +88,7 @@ bool LauncherPipe::waitForClient(DWORD timeoutMs) {
     return connected_;
 }
 
-bool LauncherPipe::write(const void* data, std::size_t size, DWORD timeoutMs) {
+bool LauncherPipe::write(const void* data, std::size_t size, DWORD timeoutMs, HANDLE stop) {
     if (!pipe_) return false;
     const auto* bytes = static_cast<const unsigned char*>(data);
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
@@ -106,10 +106,12 @@ bool LauncherPipe::write(const void* data, std::size_t size, DWORD timeoutMs) {
             }
             const ULONGLONG now = ::GetTickCount64();
             const DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-            if (::WaitForSingleObject(event.get(), wait) != WAIT_OBJECT_0) {
+            const HANDLE waits[2] = {event.get(), stop};
+            const DWORD woke = ::WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, wait);
+            if (woke != WAIT_OBJECT_0) {
                 ::CancelIoEx(pipe_.get(), &overlapped);
                 ::GetOverlappedResult(pipe_.get(), &overlapped, &written, TRUE);
-                error_ = WAIT_TIMEOUT;
+                error_ = woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : WAIT_TIMEOUT;
                 return false;
             }
             if (!::GetOverlappedResult(pipe_.get(), &overlapped, &written, FALSE)) {

@@ -9,6 +9,20 @@ constexpr wchar_t kWindowClass[] = L"TendrilLauncherMessages";
 constexpr UINT kDrainMessage = WM_APP + 77;
 }  // namespace
 
+HINSTANCE MessageWindow::module() {
+    // The module that holds windowProc: the executable, or tendril_launcher.dll when the library
+    // is built into it. A class is found by its name and module, so an executable that links this
+    // library and also loads the DLL gets two classes, each with its own window procedure, and a
+    // DLL loaded again after being unloaded never meets a class whose procedure is gone.
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&MessageWindow::windowProc), &module);
+    return module;
+}
+
+void MessageWindow::unregisterClass() { ::UnregisterClassW(kWindowClass, module()); }
+
 MessageWindow::MessageWindow() : start_(std::chrono::steady_clock::now()) {
     thread_ = std::thread([this] { run(); });
     std::unique_lock<std::mutex> lock(mutex_);
@@ -24,14 +38,16 @@ MessageWindow::~MessageWindow() {
 void MessageWindow::run() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.hInstance = module();
     windowClass.lpszClassName = kWindowClass;
     ::RegisterClassW(&windowClass);  // already registered by an earlier window: fine
     HWND window = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                     windowClass.hInstance, this);
+    const DWORD error = window ? 0 : ::GetLastError();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         window_ = window;
+        error_ = error;
         threadId_ = ::GetCurrentThreadId();
         ready_ = true;
     }

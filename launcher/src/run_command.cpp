@@ -1,4 +1,5 @@
 #include <tendril_launcher/launcher.h>
+#include <tendril_launcher/testing.h>
 
 #include <algorithm>
 
@@ -21,9 +22,17 @@ std::optional<std::pair<std::int32_t, std::int32_t>> resultOf(
     return result;
 }
 
-RunResult runCommand(const RunOptions& options, const Request& request) {
+namespace {
+
+// One run from start to exit; test holds the knobs of TestRunOptions, or is null.
+RunResult run(const RunOptions& options, const Request& request, const TestRunOptions* test) {
     RunResult result;
     MessageWindow window;
+    if (!window.valid()) {
+        // Without a window Tendril could be started with nowhere to report to.
+        result.startError = window.error();
+        return result;
+    }
     if (options.onMessage) window.setListener(options.onMessage);
 
     LauncherPipe pipe = LauncherPipe::create(fileNameOf(options.tendrilPath));
@@ -31,7 +40,8 @@ RunResult runCommand(const RunOptions& options, const Request& request) {
     result.pipeError = pipe.error();
     if (!pipe.valid()) return result;
 
-    const std::wstring parameters = options.parameters.value_or(windowArgument(window.handle()));
+    const std::wstring parameters =
+        test && test->parameters ? *test->parameters : windowArgument(window.handle());
     Handle process = startTendril(options.tendrilPath, parameters, options.method);
     result.started = static_cast<bool>(process);
     if (!process) {
@@ -72,13 +82,28 @@ RunResult runCommand(const RunOptions& options, const Request& request) {
     if (hello && hello->message == WM_ASSISTANT_CONNECTED && hello->lParam == 0) {
         result.connected = true;
         result.tendrilProcessId = static_cast<DWORD>(hello->wParam);
-        if (cancelSet()) {
+        // Tendril opens the pipe before it announces itself, so the client is normally there
+        // already; the cancel is still watched while it is waited for.
+        bool client = false;
+        while (!cancelSet() && !(client = pipe.waitForClient(std::min<DWORD>(remaining(), 50))) &&
+               pipe.error() == 0 && remaining() > 0 &&
+               ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+        }
+        if (!client && cancelSet()) {
             result.cancelled = true;
             pipe.close();
-        } else if (pipe.waitForClient(remaining())) {
-            const std::string bytes = options.rawRequest.value_or(request.serialize());
-            result.requestWritten = pipe.write(bytes.data(), bytes.size(), remaining());
-            if (options.closeAfterRequest) pipe.close();
+        } else if (client) {
+            const std::string bytes =
+                test && test->rawRequest ? *test->rawRequest : request.serialize();
+            // A Tendril that stops reading must not hold the caller's cancel up.
+            result.requestWritten =
+                pipe.write(bytes.data(), bytes.size(), remaining(), options.cancelEvent);
+            if (!result.requestWritten && cancelSet()) {
+                // Part of the request went: Tendril fails its read and gives up without acting.
+                result.cancelled = true;
+                pipe.close();
+            }
+            if (test && test->closeAfterRequest) pipe.close();
         }
     }
     if (result.requestWritten) {
@@ -111,13 +136,25 @@ RunResult runCommand(const RunOptions& options, const Request& request) {
     }
 
     const DWORD lastWait = result.cancelled || result.timedOut ? options.graceMs : remaining();
-    result.exited = ::WaitForSingleObject(process.get(), lastWait) == WAIT_OBJECT_0;
+    const HANDLE ends[2] = {process.get(), options.abandonEvent};
+    result.exited = ::WaitForMultipleObjects(options.abandonEvent ? 2 : 1, ends, FALSE, lastWait) ==
+                    WAIT_OBJECT_0;
     if (result.exited) ::GetExitCodeProcess(process.get(), &result.exitCode);
     window.drain();
     pipe.close();
     result.messages = window.messages();
     result.result = resultOf(result.messages, request.command);
     return result;
+}
+
+}  // namespace
+
+RunResult runCommand(const RunOptions& options, const Request& request) {
+    return run(options, request, nullptr);
+}
+
+RunResult runCommand(const TestRunOptions& options, const Request& request) {
+    return run(options, request, &options);
 }
 
 }  // namespace tendril::launch

@@ -2,6 +2,7 @@
 #include "e2e_support.h"
 
 #include <gtest/gtest.h>
+#include <tendril_launcher/testing.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,8 @@ namespace {
 
 using launch::ReceivedMessage;
 using launch::Request;
-using launch::RunOptions;
+// Some runs here play a misbehaving launcher: the test knobs.
+using RunOptions = launch::TestRunOptions;
 using launch::RunResult;
 
 constexpr const char* kBannerLine =

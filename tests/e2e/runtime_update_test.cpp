@@ -6,6 +6,7 @@
 #include "support/system_programs.h"
 
 #include <gtest/gtest.h>
+#include <tendril_launcher/testing.h>
 
 #include <cstdint>
 #include <regex>
@@ -15,7 +16,8 @@ namespace {
 
 using launch::ReceivedMessage;
 using launch::Request;
-using launch::RunOptions;
+// Some runs here play a misbehaving launcher: the test knobs.
+using RunOptions = launch::TestRunOptions;
 using launch::RunResult;
 
 using Result = std::pair<std::int32_t, std::int32_t>;

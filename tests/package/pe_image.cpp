@@ -1,5 +1,6 @@
 #include "pe_image.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -8,18 +9,42 @@ namespace tendril::test {
 PeImage::PeImage(std::string bytes) : bytes_(std::move(bytes)) {
     const auto* dos = at<IMAGE_DOS_HEADER>(0);
     if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew < 0) return;
-    const auto* nt = at<IMAGE_NT_HEADERS32>(static_cast<std::size_t>(dos->e_lfanew));
-    if (!nt || nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+    const auto ntOffset = static_cast<std::size_t>(dos->e_lfanew);
+    // The signature and file header are the same in both formats; the optional header that
+    // follows differs in its field widths, and its magic says which one it is.
+    const auto* nt = at<IMAGE_NT_HEADERS32>(ntOffset);
+    if (!nt || nt->Signature != IMAGE_NT_SIGNATURE) return;
+    const auto copyDirectories = [this](const auto& optional) {
+        const DWORD count =
+            std::min<DWORD>(optional.NumberOfRvaAndSizes, IMAGE_NUMBEROF_DIRECTORY_ENTRIES);
+        directories_.assign(optional.DataDirectory, optional.DataDirectory + count);
+        subsystem_ = optional.Subsystem;
+    };
+    if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+        copyDirectories(nt->OptionalHeader);
+    } else if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        const auto* nt64 = at<IMAGE_NT_HEADERS64>(ntOffset);
+        if (!nt64) return;
+        copyDirectories(nt64->OptionalHeader);
+    } else {
         return;
-    const std::size_t first = static_cast<std::size_t>(dos->e_lfanew) + sizeof(DWORD) +
-                              sizeof(IMAGE_FILE_HEADER) + nt->FileHeader.SizeOfOptionalHeader;
+    }
+    const std::size_t first =
+        ntOffset + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) + nt->FileHeader.SizeOfOptionalHeader;
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
         const auto* section = at<IMAGE_SECTION_HEADER>(first + i * sizeof(IMAGE_SECTION_HEADER));
-        if (!section) return;
+        if (!section) {
+            directories_.clear();
+            sections_.clear();
+            subsystem_ = 0;
+            return;
+        }
         sections_.push_back(*section);
     }
-    nt_ = nt;
+    machine_ = nt->FileHeader.Machine;
+    characteristics_ = nt->FileHeader.Characteristics;
+    magic_ = nt->OptionalHeader.Magic;
+    valid_ = true;
 }
 
 std::optional<std::size_t> PeImage::fileOffset(DWORD rva) const {
@@ -35,9 +60,8 @@ std::optional<std::size_t> PeImage::fileOffset(DWORD rva) const {
 }
 
 std::optional<std::size_t> PeImage::directoryOffset(int index) const {
-    if (!nt_ || nt_->OptionalHeader.NumberOfRvaAndSizes <= static_cast<DWORD>(index))
-        return std::nullopt;
-    const IMAGE_DATA_DIRECTORY& directory = nt_->OptionalHeader.DataDirectory[index];
+    if (index < 0 || directories_.size() <= static_cast<std::size_t>(index)) return std::nullopt;
+    const IMAGE_DATA_DIRECTORY& directory = directories_[static_cast<std::size_t>(index)];
     if (directory.VirtualAddress == 0 || directory.Size == 0) return std::nullopt;
     return fileOffset(directory.VirtualAddress);
 }
@@ -57,6 +81,23 @@ std::vector<std::string> PeImage::importedLibraries() const {
         const auto* descriptor = at<IMAGE_IMPORT_DESCRIPTOR>(offset);
         if (!descriptor || descriptor->Name == 0) break;
         const std::optional<std::size_t> name = fileOffset(descriptor->Name);
+        names.push_back(name ? textAt(*name) : std::string("(name outside the image)"));
+    }
+    return names;
+}
+
+std::vector<std::string> PeImage::exportedNames() const {
+    std::vector<std::string> names;
+    const std::optional<std::size_t> table = directoryOffset(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    if (!table) return names;
+    const auto* directory = at<IMAGE_EXPORT_DIRECTORY>(*table);
+    if (!directory || directory->NumberOfNames == 0) return names;
+    const std::optional<std::size_t> pointers = fileOffset(directory->AddressOfNames);
+    if (!pointers) return names;
+    for (DWORD i = 0; i < directory->NumberOfNames; ++i) {
+        const auto* pointer = at<DWORD>(*pointers + i * sizeof(DWORD));
+        if (!pointer) break;
+        const std::optional<std::size_t> name = fileOffset(*pointer);
         names.push_back(name ? textAt(*name) : std::string("(name outside the image)"));
     }
     return names;

@@ -1,6 +1,7 @@
-// Reads what the loader and the shell read from a 32-bit executable file: its headers, the
-// libraries it imports and its manifest resources. Every offset in the file is checked before it
-// is read, so a damaged file gives empty answers instead of reading past the end.
+// Reads what the loader and the shell read from an executable or DLL file, 32-bit (PE32) or 64-bit
+// (PE32+): its headers, the libraries it imports, the names it exports and its manifest resources.
+// Every offset in the file is checked before it is read, so a damaged file gives empty answers
+// instead of reading past the end.
 #pragma once
 
 #include <windows.h>
@@ -16,14 +17,19 @@ class PeImage {
 public:
     explicit PeImage(std::string bytes);
 
-    // False when the file is not a PE32 image (or is damaged); everything below is empty then.
-    bool valid() const { return nt_ != nullptr; }
-    WORD machine() const { return nt_ ? nt_->FileHeader.Machine : 0; }
-    WORD optionalMagic() const { return nt_ ? nt_->OptionalHeader.Magic : 0; }
-    WORD subsystem() const { return nt_ ? nt_->OptionalHeader.Subsystem : 0; }
+    // False when the file is not a PE32 or PE32+ image (or is damaged); everything below is
+    // empty (or 0) then.
+    bool valid() const { return valid_; }
+    WORD machine() const { return machine_; }
+    WORD characteristics() const { return characteristics_; }
+    WORD optionalMagic() const { return magic_; }
+    WORD subsystem() const { return subsystem_; }
 
     // The file names in the import table, as written there ("KERNEL32.dll").
     std::vector<std::string> importedLibraries() const;
+    // The names in the export table, in its order (sorted by the linker); ordinal-only exports
+    // have none.
+    std::vector<std::string> exportedNames() const;
     // The text of every RT_MANIFEST resource.
     std::vector<std::string> manifests() const;
 
@@ -39,7 +45,12 @@ private:
     std::string textAt(std::size_t offset) const;
 
     std::string bytes_;
-    const IMAGE_NT_HEADERS32* nt_ = nullptr;
+    bool valid_ = false;
+    WORD machine_ = 0;
+    WORD characteristics_ = 0;
+    WORD magic_ = 0;
+    WORD subsystem_ = 0;
+    std::vector<IMAGE_DATA_DIRECTORY> directories_;
     std::vector<IMAGE_SECTION_HEADER> sections_;
 };
 

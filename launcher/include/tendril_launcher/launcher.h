@@ -69,6 +69,12 @@ public:
 
     HWND handle() const { return window_; }
     bool valid() const { return window_ != nullptr; }
+    // Why the window could not be created (0 when it was).
+    DWORD error() const { return error_; }
+
+    // The window class belongs to the module this library is linked into. A DLL that holds the
+    // library unregisters it when it is unloaded, once no window of it is left.
+    static void unregisterClass();
 
     // Called on the window's thread for each message as it arrives.
     void setListener(std::function<void(const ReceivedMessage&)> listener);
@@ -82,10 +88,12 @@ public:
 
 private:
     void run();
+    static HINSTANCE module();
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
 
     std::thread thread_;
     HWND window_ = nullptr;
+    DWORD error_ = 0;
     DWORD threadId_ = 0;
     std::chrono::steady_clock::time_point start_;
     mutable std::mutex mutex_;
@@ -117,8 +125,9 @@ public:
 
     // Waits for the client's open; true when a client is connected.
     bool waitForClient(DWORD timeoutMs);
-    // Writes all bytes (waiting while the pipe is full, at most timeoutMs in all).
-    bool write(const void* data, std::size_t size, DWORD timeoutMs = 30000);
+    // Writes all bytes (waiting while the pipe is full, at most timeoutMs in all). A stop event,
+    // when given and set, ends the wait too: false, and error() is ERROR_OPERATION_ABORTED.
+    bool write(const void* data, std::size_t size, DWORD timeoutMs = 30000, HANDLE stop = nullptr);
     // Drops the connected client so that the instance can be waited for again.
     void disconnectClient();
     // Closes our end; Tendril can still read what was written and then sees the pipe broken.
@@ -134,7 +143,8 @@ private:
     std::wstring name_;
 };
 
-// How Tendril is started.
+// How Tendril is started. A launcher uses RunAs, the only start tendril_launcher.dll offers; the
+// other two serve the tests and tendril-launch's --start, to watch Tendril started unelevated.
 enum class StartMethod {
     RunAs,            // ShellExecuteExW with the "runas" verb, as a launcher does on Windows
     CreateProcess,    // a plain CreateProcessW (tests)
@@ -173,11 +183,11 @@ struct Request {
     std::string serialize() const;
 };
 
+// What a run needs. Tests that play a misbehaving launcher use TestRunOptions
+// (tendril_launcher/testing.h), which adds the knobs for that.
 struct RunOptions {
     std::wstring tendrilPath;
     StartMethod method = StartMethod::RunAs;
-    // When set, Tendril is started with these parameters instead of the window handle.
-    std::optional<std::wstring> parameters;
     // Write Cancel this many ms after the request (negative: never).
     int cancelAfterMs = -1;
     // The caller's cancel: an event (owned by the caller) that, once set, has Cancel written as
@@ -189,15 +199,15 @@ struct RunOptions {
     DWORD graceMs = 10000;
     // Called on the window's thread for each message as it arrives.
     std::function<void(const ReceivedMessage&)> onMessage;
-    // For tests of a misbehaving launcher: these bytes are written instead of the request.
-    std::optional<std::string> rawRequest;
-    // Close our end right after the request, as a launcher that goes away does.
-    bool closeAfterRequest = false;
+    // For a caller that goes away: an event (owned by the caller) that, once set, ends the last
+    // wait for Tendril's end at once, grace period or not. The run then returns with exited false.
+    // Set it after cancelEvent: it does not write Cancel itself.
+    HANDLE abandonEvent = nullptr;
 };
 
 struct RunResult {
     bool started = false;        // the process was created
-    DWORD startError = 0;        // why not
+    DWORD startError = 0;        // why not (also why the window, made before, could not be)
     bool pipeCreated = false;    // the pipe existed before the start
     DWORD pipeError = 0;
     bool connected = false;      // WM_ASSISTANT_CONNECTED with lParam 0 arrived
