@@ -77,8 +77,8 @@ std::string exitStatusHelp() {
            "stop; its result, if one\n"
            "        came, is shown (a run cut short: whatever it had done stays done)\n"
            "  108   cancelled by Ctrl-C, Ctrl-Break or a closed console: as for 107 (before "
-           "Tendril announced\n"
-           "        itself: nothing was sent, and Tendril gives up without acting)\n";
+           "the request was\n"
+           "        written: nothing was asked, and Tendril gives up without acting)\n";
 }
 
 std::string errorCodeText(std::int32_t code) {
