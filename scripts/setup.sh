@@ -2,8 +2,9 @@
 # Installs the Debian packages the build and the tests need, when they are missing. Idempotent.
 set -euo pipefail
 
+# mono-mcs and mono-runtime: the C# bindings are compiled and their layout checked under Mono.
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest
-          libcli11-dev nlohmann-json3-dev)
+          libcli11-dev nlohmann-json3-dev mono-mcs mono-runtime)
 
 missing=()
 for p in "${packages[@]}"; do

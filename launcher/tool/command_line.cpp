@@ -7,6 +7,7 @@
 #include "text.h"
 
 #include <CLI/CLI.hpp>
+#include <tendril_version.h>
 
 #include <array>
 #include <deque>
@@ -31,6 +32,7 @@ struct Values {
     std::string start = "runas";
     int cancelAfterMs = -1;
     DWORD timeoutMs = kDefaultTimeoutMs;
+    DWORD graceMs = kDefaultGraceMs;
     bool json = false;
 };
 
@@ -61,13 +63,23 @@ void addRunOptions(CLI::App& command, Values& values) {
         ->check(CLI::NonNegativeNumber);
     command
         .add_option("--timeout", values.timeoutMs,
-                    "Give up waiting for Tendril after this many ms.")
+                    "When Tendril has not ended after this many ms, write Cancel and give it "
+                    "--grace more to send its result (exit status 107). Ctrl-C, Ctrl-Break and "
+                    "closing the console cancel the same way (exit status 108).")
         ->type_name("MS")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    command
+        .add_option("--grace", values.graceMs,
+                    "After Cancel (--timeout, Ctrl-C), wait this many ms for Tendril's result "
+                    "and its end. Tendril runs elevated: it cannot be ended from here.")
+        ->type_name("MS")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     command.add_flag("--json", values.json,
-                     "Print every message as one JSON object per line, then a final "
-                     "{\"result\":...} object.");
+                     "Print one JSON object per line: {\"type\":\"message\",...} for every "
+                     "message, then {\"type\":\"end\",...,\"schema_version\":1}. Keys are "
+                     "snake_case; what goes wrong is also told on standard error.");
 }
 
 void addRecordOptions(CLI::App& command, Values& values) {
@@ -187,9 +199,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         CLI::App app(
             "Starts tendril.exe as a launcher does, sends it one command and shows its "
             "messages: the handshake, progress and the result. Every command takes "
-            "--tendril, --start, --cancel-after, --timeout, --json and --help; see "
+            "--tendril, --start, --cancel-after, --timeout, --grace, --json and --help; see "
             "'tendril-launch COMMAND --help'.",
             kProgramName);
+        app.set_version_flag("--version", std::string(kProgramName) + " " +
+                                              TENDRIL_VERSION_STRING);
         app.require_subcommand(1);
         app.footer(exitStatusHelp());
         for (const CommandInfo& info : allCommands()) {
@@ -249,6 +263,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         options.method = kStartMethods.at(values.start);
         options.cancelAfterMs = values.cancelAfterMs;
         options.timeoutMs = values.timeoutMs;
+        options.graceMs = values.graceMs;
         options.json = values.json;
         parsed.run = true;
         return parsed;

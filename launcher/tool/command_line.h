@@ -10,6 +10,7 @@
 namespace tendril::tool {
 
 constexpr DWORD kDefaultTimeoutMs = 120000;
+constexpr DWORD kDefaultGraceMs = 10000;
 
 // What to run, as the command line asks.
 struct ToolOptions {
@@ -18,13 +19,14 @@ struct ToolOptions {
     launch::StartMethod method = launch::StartMethod::RunAs;
     int cancelAfterMs = -1;  // write Cancel this long after the request; negative: never
     DWORD timeoutMs = kDefaultTimeoutMs;
+    DWORD graceMs = kDefaultGraceMs;  // after a cancel or the time limit: how long Tendril gets
     bool json = false;
 };
 
 struct ParsedCommandLine {
     bool run = false;    // options hold a command to run
     int exitStatus = 0;  // when there is nothing to run: the status to exit with (0 after --help)
-    std::string out;     // text for standard output (help)
+    std::string out;     // text for standard output (help, version)
     std::string err;     // text for standard error (why the command line was refused)
     ToolOptions options;
 };

@@ -20,7 +20,9 @@ constexpr CommandInfo kCommands[] = {
      "has ended. Errors: 15 the package is missing or cannot be started, 16 the wait "
      "failed or ran out (the package stays), 17 the update ended with a nonzero exit code. A "
      "--cancel-after that arrives before the wait leaves the update running and the package in "
-     "place. An update can take minutes: give a --timeout above 600000 to see its result. Only "
+     "place; a Cancel during the wait (Ctrl-C, --timeout) is not looked at: tendril-launch stops "
+     "waiting after --grace while Tendril waits on for the update. An update can take minutes: "
+     "give a --timeout above 600000 to see its result. Only "
      "the command code is sent: this command takes no request fields.",
      false, true, false},
     {UninstallClient, "uninstall", "UninstallClient",

@@ -34,6 +34,28 @@ std::string exitText(const launch::RunResult& run) {
     return "exit code " + std::to_string(run.exitCode);
 }
 
+// A run cut short by the caller's cancel or by the time limit: what became of it after Cancel.
+Outcome interrupted(int status, const std::string& why, const launch::RunResult& run,
+                    std::int32_t command) {
+    Outcome outcome;
+    outcome.exitStatus = status;
+    std::string what;
+    if (!run.requestWritten) {
+        what = "before the request was written: Tendril was asked to do nothing";
+    } else if (run.result && run.result->first == command) {
+        outcome.result = run.result;
+        what = "Cancel written; " + commandText(command) + " -> " +
+               errorCodeText(run.result->second);
+    } else if (run.exited) {
+        what = "Cancel written; Tendril ended (" + exitText(run) + ") without a result";
+    } else {
+        what = "Cancel written; Tendril was still running at the end of the grace period, with "
+               "no result";
+    }
+    outcome.summary = why + ": " + what + " -> exit status " + std::to_string(status);
+    return outcome;
+}
+
 }  // namespace
 
 std::string exitStatusHelp() {
@@ -51,7 +73,12 @@ std::string exitStatusHelp() {
            "  104   Tendril ended, or the time ran out, before it announced itself\n"
            "  105   Tendril connected, but the request could not be written into the pipe\n"
            "  106   Tendril ended without a result message\n"
-           "  107   Tendril was still running when --timeout ran out, and sent no result\n";
+           "  107   --timeout ran out: Cancel was written and Tendril given --grace more to "
+           "stop; its result, if one\n"
+           "        came, is shown (a run cut short: whatever it had done stays done)\n"
+           "  108   cancelled by Ctrl-C, Ctrl-Break or a closed console: as for 107 (before "
+           "the request was\n"
+           "        written: nothing was asked, and Tendril gives up without acting)\n";
 }
 
 std::string errorCodeText(std::int32_t code) {
@@ -81,6 +108,13 @@ Outcome outcomeOf(const launch::RunResult& run, std::int32_t command, DWORD time
             return outcome;
         }
     }
+
+    if (run.cancelled)
+        return interrupted(kExitCancelled, "cancelled (Ctrl-C, Ctrl-Break or a closed console)",
+                           run, command);
+    if (run.timedOut)
+        return interrupted(kExitTimedOut,
+                           "timed out after " + std::to_string(timeoutMs) + " ms", run, command);
 
     if (run.result && run.result->first == command) {
         Outcome outcome;

@@ -1,7 +1,8 @@
 // What a run of tendril-launch ends with: its exit status and the summary of the final line.
 //
 // When Tendril sends a result, the exit status is its error code (0 to 17; 11 when Tendril could
-// not open the pipe). When no result message arrives, a status of 100 or more tells why.
+// not open the pipe). When no result message arrives, or the run was cut short by a cancel or the
+// time limit, a status of 100 or more tells why.
 #pragma once
 
 #include <tendril_launcher/launcher.h>
@@ -22,7 +23,8 @@ enum ExitStatus : int {
     kExitNoAnswer = 104,           // Tendril ended, or the time ran out, before it announced itself
     kExitRequestNotWritten = 105,  // connected, but the request could not be written
     kExitNoResult = 106,           // Tendril ended without a result message
-    kExitTimedOut = 107,           // Tendril was still running when the time ran out
+    kExitTimedOut = 107,           // the time ran out: Cancel was written, the grace period waited
+    kExitCancelled = 108,          // Ctrl-C, Ctrl-Break or a closed console cancelled the run
 };
 
 // The exit statuses, for the footer of --help.

@@ -2,6 +2,7 @@
 // messages. Run "tendril-launch --help".
 #include "command_line.h"
 #include "commands.h"
+#include "console.h"
 #include "exit_status.h"
 #include "reporter.h"
 #include "text.h"
@@ -89,7 +90,9 @@ const char* methodName(launch::StartMethod method) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    ::SetConsoleOutputCP(CP_UTF8);
+    // UTF-8 on the console while this runs; the code page the console had is put back on every
+    // way out of wmain.
+    const tool::ConsoleOutputCodePage utf8;
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.push_back(tool::toUtf8(argv[i]));
 
@@ -105,10 +108,25 @@ int wmain(int argc, wchar_t** argv) {
     run.method = options.method;
     run.cancelAfterMs = options.cancelAfterMs;
     run.timeoutMs = options.timeoutMs;
+    run.graceMs = options.graceMs;
 
-    tool::Reporter reporter([](std::string_view text) { write(stdout, text); }, options.json,
+    tool::Reporter reporter([](std::string_view text) { write(stdout, text); },
+                            [](std::string_view text) { write(stderr, text); },
+                            tool::outputStyleFor(options.json, ::GetStdHandle(STD_OUTPUT_HANDLE)),
                             command, windowsErrorText);
     run.onMessage = [&reporter](const launch::ReceivedMessage& m) { reporter.message(m); };
+
+    // Ctrl-C and the others cancel the run instead of ending this process: an elevated Tendril
+    // would go on alone, and nobody would see what it did.
+    tool::ConsoleControl& control = tool::ConsoleControl::forProcess();
+    const DWORD graceMs = options.graceMs;
+    control.onCancel([&reporter, graceMs](const char* event) {
+        reporter.notice("tendril-launch: " + std::string(event) +
+                        ": asking Tendril to stop (Cancel) and waiting up to " +
+                        std::to_string(graceMs) + " ms for its result");
+    });
+    if (tool::ConsoleControl::install()) run.cancelEvent = control.cancelEvent();
+
     reporter.line("starting " + tool::toUtf8(run.tendrilPath) + " (" + methodName(run.method) +
                   ") for command " + std::to_string(command) + " (" + tool::commandName(command) +
                   "), " + entriesText(options.request.entries.size()));
@@ -119,5 +137,6 @@ int wmain(int argc, wchar_t** argv) {
     if (result.exited && !options.json)
         reporter.line("Tendril ended: exit code " + std::to_string(result.exitCode));
     reporter.finish(result, outcome);
+    control.runEnded();
     return outcome.exitStatus;
 }

@@ -50,9 +50,9 @@ const char* kindName(MessageKind kind) {
         case MessageKind::Connected:
             return "connected";
         case MessageKind::PipeOpenFailed:
-            return "pipe-open-failed";
+            return "pipe_open_failed";
         case MessageKind::NotElevated:
-            return "not-elevated";
+            return "not_elevated";
         case MessageKind::Progress:
             return "progress";
         case MessageKind::Result:
@@ -89,11 +89,12 @@ std::string progressBar(std::int64_t percent) {
 std::string jsonLine(const launch::ReceivedMessage& message, std::int32_t command) {
     const MessageKind kind = classify(message, command);
     Json json;
+    json["type"] = "message";
     json["t_ms"] = tenths(message.atMs);
     json["message"] = messageName(message.message);
     json["id"] = message.message;
-    json["wParam"] = message.wParam;
-    json["lParam"] = message.lParam;
+    json["w_param"] = message.wParam;
+    json["l_param"] = message.lParam;
     json["kind"] = kindName(kind);
     switch (kind) {
         case MessageKind::Connected:
@@ -101,10 +102,16 @@ std::string jsonLine(const launch::ReceivedMessage& message, std::int32_t comman
             break;
         case MessageKind::PipeOpenFailed:
             json["windows_error"] = message.wParam;
+            json["error_code"] = message.lParam;
             json["error"] = errorNameOf(message.lParam);
             break;
+        case MessageKind::Progress:
+            json["percent"] = message.lParam;
+            break;
         case MessageKind::Result:
-            json["command"] = commandName(static_cast<std::int32_t>(message.wParam));
+            json["command"] = message.wParam;
+            json["command_name"] = commandName(static_cast<std::int32_t>(message.wParam));
+            json["error_code"] = message.lParam;
             json["error"] = errorNameOf(message.lParam);
             break;
         default:
@@ -115,22 +122,19 @@ std::string jsonLine(const launch::ReceivedMessage& message, std::int32_t comman
 
 std::string jsonFinal(const launch::RunResult& run, const Outcome& outcome, std::int32_t command) {
     Json json;
-    if (outcome.result) {
-        Json result;
-        result["command"] = outcome.result->first;
-        const CommandInfo* info = commandByCode(outcome.result->first);
-        result["name"] = info ? Json(info->name) : Json(nullptr);
-        result["code"] = outcome.result->second;
-        result["error"] = errorNameOf(outcome.result->second);
-        json["result"] = result;
-    } else {
-        json["result"] = nullptr;
-    }
+    json["type"] = "end";
     json["command"] = command;
+    json["command_name"] = commandName(command);
+    json["result_command"] = outcome.result ? Json(outcome.result->first) : Json(nullptr);
+    json["result_code"] = outcome.result ? Json(outcome.result->second) : Json(nullptr);
+    json["result_error"] = outcome.result ? errorNameOf(outcome.result->second) : Json(nullptr);
+    json["cancelled"] = run.cancelled;
+    json["timed_out"] = run.timedOut;
     json["exit_status"] = outcome.exitStatus;
     json["summary"] = outcome.summary;
     json["tendril_pid"] = run.connected ? Json(run.tendrilProcessId) : Json(nullptr);
     json["tendril_exit_code"] = run.exited ? Json(run.exitCode) : Json(nullptr);
+    json["schema_version"] = kJsonSchemaVersion;
     return dump(json);
 }
 

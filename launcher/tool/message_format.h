@@ -30,10 +30,16 @@ std::string messageName(unsigned message);
 // "[##########..........]  50%": 20 cells, each one 5 percent; the percentage is clamped to 0..100.
 std::string progressBar(std::int64_t percent);
 
-// One JSON object without a line end, e.g.
-// {"t_ms":12.5,"message":"WM_ASSISTANT_STATUS","id":2325,"wParam":6,"lParam":50,"kind":"progress"}
+// The JSON lines share one style: snake_case keys, numbers as numbers (null where there is none),
+// and a "type" on every object: "message" for each of Tendril's messages, "end" for the final
+// object, which alone carries "schema_version".
+constexpr int kJsonSchemaVersion = 1;
+
+// One message as a JSON object without a line end, e.g.
+// {"type":"message","t_ms":12.5,"message":"WM_ASSISTANT_STATUS","id":2325,"w_param":6,
+//  "l_param":50,"kind":"progress","percent":50}
 std::string jsonLine(const launch::ReceivedMessage& message, std::int32_t command);
-// The final JSON object: {"result":{...} or null,"exit_status":...,"summary":...,...}
+// The final object: {"type":"end","command":...,"result_code":... or null,...,"schema_version":1}
 std::string jsonFinal(const launch::RunResult& run, const Outcome& outcome, std::int32_t command);
 
 }  // namespace tendril::tool

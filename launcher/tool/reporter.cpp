@@ -1,31 +1,55 @@
 #include "reporter.h"
 
+#include "console.h"
 #include "message_format.h"
 
 namespace tendril::tool {
 
-Reporter::Reporter(std::function<void(std::string_view)> sink, bool json, std::int32_t command,
-                   ErrorText errorText)
-    : sink_(std::move(sink)), json_(json), command_(command), errorText_(std::move(errorText)) {}
+OutputStyle outputStyleFor(bool json, HANDLE standardOutput) {
+    if (json) return OutputStyle::Json;
+    return isConsole(standardOutput) ? OutputStyle::ProgressBar : OutputStyle::Lines;
+}
 
-void Reporter::writeLine(const std::string& text) {
+Reporter::Reporter(Sink out, Sink err, OutputStyle style, std::int32_t command,
+                   ErrorText errorText)
+    : out_(std::move(out)),
+      err_(std::move(err)),
+      style_(style),
+      command_(command),
+      errorText_(std::move(errorText)) {}
+
+void Reporter::endBar() {
     if (barShown_) {
-        sink_("\n");
+        out_("\n");
         barShown_ = false;
     }
-    sink_(text + "\n");
+}
+
+void Reporter::writeLine(const std::string& text) {
+    endBar();
+    out_(text + "\n");
+}
+
+void Reporter::writeError(const std::string& text) {
+    endBar();
+    err_(text + "\n");
 }
 
 void Reporter::line(const std::string& text) {
-    if (json_) return;
+    if (style_ == OutputStyle::Json) return;
     std::lock_guard<std::mutex> lock(mutex_);
     writeLine(text);
 }
 
+void Reporter::notice(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writeError(text);
+}
+
 void Reporter::message(const launch::ReceivedMessage& message) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (json_) {
-        sink_(jsonLine(message, command_) + "\n");
+    if (style_ == OutputStyle::Json) {
+        out_(jsonLine(message, command_) + "\n");
         return;
     }
     switch (classify(message, command_)) {
@@ -38,16 +62,20 @@ void Reporter::message(const launch::ReceivedMessage& message) {
             const std::string meaning =
                 errorText_ ? errorText_(static_cast<DWORD>(message.wParam)) : std::string();
             if (!meaning.empty()) text += " (" + meaning + ")";
-            writeLine(text);
+            writeError(text);
             break;
         }
         case MessageKind::NotElevated:
-            writeLine("Tendril is not elevated (message 2326)");
+            writeError("Tendril is not elevated (message 2326)");
             break;
         case MessageKind::Progress:
-            // Redrawn in place: back to the start of the line, then the whole bar.
-            sink_("\r" + progressBar(message.lParam));
-            barShown_ = true;
+            if (style_ == OutputStyle::ProgressBar) {
+                // Redrawn in place: back to the start of the line, then the whole bar.
+                out_("\r" + progressBar(message.lParam));
+                barShown_ = true;
+            } else {
+                writeLine("progress: " + std::to_string(message.lParam) + "%");
+            }
             break;
         case MessageKind::Result:
             // The final line names it once Tendril has ended.
@@ -62,11 +90,16 @@ void Reporter::message(const launch::ReceivedMessage& message) {
 
 void Reporter::finish(const launch::RunResult& run, const Outcome& outcome) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (json_) {
-        sink_(jsonFinal(run, outcome, command_) + "\n");
+    const std::string text = "result: " + outcome.summary;
+    if (style_ == OutputStyle::Json) {
+        out_(jsonFinal(run, outcome, command_) + "\n");
+        if (outcome.exitStatus != 0) err_(text + "\n");
         return;
     }
-    writeLine("result: " + outcome.summary);
+    if (outcome.exitStatus == 0)
+        writeLine(text);
+    else
+        writeError(text);
 }
 
 }  // namespace tendril::tool

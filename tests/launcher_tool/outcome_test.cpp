@@ -56,6 +56,17 @@ TEST(Outcome, ExitStatusAndSummaryForEveryEnding) {
     crashedNoop.exitCode = 0xC0000005;
     RunResult resultThenHang = run(7, {msg(WM_ASSISTANT_STATUS, 7, 14)});
     resultThenHang.exited = false;
+    // Cut short: by the caller's cancel (Ctrl-C) or by the time limit, each writing Cancel.
+    RunResult cancelled = run(3, {msg(WM_ASSISTANT_STATUS, 6, 40), msg(WM_ASSISTANT_STATUS, 3, 0)});
+    cancelled.cancelled = true;
+    RunResult cancelledBeforeRequest = run(3);
+    cancelledBeforeRequest.requestWritten = false;
+    cancelledBeforeRequest.cancelled = true;
+    RunResult timedOutRunning = run(3, {msg(WM_ASSISTANT_STATUS, 6, 40)});
+    timedOutRunning.timedOut = true;
+    timedOutRunning.exited = false;
+    RunResult timedOutEnded = run(3, {msg(WM_ASSISTANT_STATUS, 6, 40)});
+    timedOutEnded.timedOut = true;
 
     const struct {
         const char* what;
@@ -106,6 +117,18 @@ TEST(Outcome, ExitStatusAndSummaryForEveryEnding) {
         {"result, then still running", resultThenHang, 7, 14,
          "command 7 (TerminateProcesses) -> 14 TerminateFailed (Tendril was still running after "
          "3000 ms)"},
+        {"cancelled, with the result that came after Cancel", cancelled, 3, 108,
+         "cancelled (Ctrl-C, Ctrl-Break or a closed console): Cancel written; command 3 "
+         "(UninstallClient) -> 0 NoError -> exit status 108"},
+        {"cancelled before the request", cancelledBeforeRequest, 3, 108,
+         "cancelled (Ctrl-C, Ctrl-Break or a closed console): before the request was written: "
+         "Tendril was asked to do nothing -> exit status 108"},
+        {"timed out, still running after the grace period", timedOutRunning, 3, 107,
+         "timed out after 3000 ms: Cancel written; Tendril was still running at the end of the "
+         "grace period, with no result -> exit status 107"},
+        {"timed out, ended without a result", timedOutEnded, 3, 107,
+         "timed out after 3000 ms: Cancel written; Tendril ended (exit code 0) without a result "
+         "-> exit status 107"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = outcomeOf(c.run, c.command, 3000);
@@ -133,7 +156,8 @@ TEST(Outcome, WindowsErrorsCarryTheirTextWhenOneIsGiven) {
 TEST(Outcome, ExitStatusHelpNamesEveryStatus) {
     const std::string help = exitStatusHelp();
     for (int status : {kExitUsage, kExitPipeNotCreated, kExitNotStarted, kExitNotElevated,
-                       kExitNoAnswer, kExitRequestNotWritten, kExitNoResult, kExitTimedOut})
+                       kExitNoAnswer, kExitRequestNotWritten, kExitNoResult, kExitTimedOut,
+                       kExitCancelled})
         EXPECT_NE(help.find("  " + std::to_string(status) + "   "), std::string::npos) << status;
 }
 
