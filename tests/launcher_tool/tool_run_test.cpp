@@ -207,9 +207,6 @@ bool walkProgressShown(const std::string& out) {
 // tool shows Tendril's result and exits with 108. Files held open without delete sharing make the
 // delete walk take seconds (six tries of each), so the Ctrl-C arrives while Tendril works.
 TEST(ToolRun, CtrlCDuringAnUninstallStopsItAndShowsItsResult) {
-    OwnConsole console;
-    ASSERT_TRUE(console.ready()) << "no console for Ctrl-C: " << ::GetLastError();
-
     ScratchFolder bin(L"toolbin");
     const std::wstring tendril = bin / L"tendril.exe";
     ASSERT_TRUE(::CopyFileW(buildPath(TENDRIL_EXE).c_str(), tendril.c_str(), FALSE));
@@ -247,11 +244,19 @@ TEST(ToolRun, CtrlCDuringAnUninstallStopsItAndShowsItsResult) {
     launch::RunOptions options;
     options.tendrilPath = tendril;
     const launch::RunResult registered = launch::runCommand(options, refresh);
-    ASSERT_TRUE(registered.result.has_value());
+    ASSERT_TRUE(registered.result.has_value())
+        << "pipe " << registered.pipeCreated << " (error " << registered.pipeError << "), started "
+        << registered.started << " (error " << registered.startError << "), connected "
+        << registered.connected << ", exited " << registered.exited << " with "
+        << registered.exitCode << ", " << registered.messages.size() << " messages";
     ASSERT_EQ(registered.result->second, 0);
     ASSERT_EQ(slotValue(client.path()), installation.path());
     ASSERT_TRUE(keyExists(uninstallEntry));
 
+    // The console the Ctrl-C travels through, taken once the registration (set-up, not under test)
+    // is done.
+    OwnConsole console;
+    ASSERT_TRUE(console.ready()) << "no console for Ctrl-C: " << ::GetLastError();
     ToolRun run({L"uninstall", L"--tendril", tendril, L"--install-folder", installation.path(),
                  L"--reg-path", client.path(), L"--long-name", longName, L"--exe-name",
                  L"client.exe", L"--argument", installation / L"client.exe", L"--grace",
