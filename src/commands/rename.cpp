@@ -123,8 +123,21 @@ bool moveFolder(const std::wstring& source, const std::wstring& destination,
     return moved;
 }
 
+// Deletes the Uninstall entry of the old long name and slot, when it is this installation's: its
+// "InstallLocation" names the folder at either end of the move.
+void deleteOldUninstallEntry(const std::wstring& oldLongName, int slot, const std::wstring& source,
+                             const std::wstring& destination) {
+    logText(L"delete old uninstall information", true);
+    const std::wstring keyName = uninstallEntryName(oldLongName, slot);
+    const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
+    logFormat(true, L"SHDeleteKey: %ls", keyPath.c_str());
+    AnchoredKey entry = openUninstallEntry(keyName);
+    if (isInstallationsEntry(entry, keyName, {source, destination})) deleteUninstallEntry(entry);
+}
+
 // Takes the installation's record and Uninstall entry off the old registry path, or renames its
-// record in place. The slot the re-registration keeps, or -1 for a fresh one.
+// record in place (taking the old long name's entry away). The slot the re-registration keeps, or
+// -1 for a fresh one.
 int moveRecords(const std::wstring& source, const std::wstring& destination,
                 const std::wstring& regPath, const std::wstring& oldRegPath,
                 const std::wstring& oldLongName) {
@@ -132,16 +145,7 @@ int moveRecords(const std::wstring& source, const std::wstring& destination,
     if (oldRegPath != regPath) {
         list.open(oldRegPath);
         const int slot = list.indexOf(source);
-        if (slot >= 0) {
-            logText(L"delete old uninstall information", true);
-            const std::wstring keyName = uninstallEntryName(oldLongName, slot);
-            const std::wstring keyPath = std::wstring(kUninstallRoot) + L"\\" + keyName;
-            logFormat(true, L"SHDeleteKey: %ls", keyPath.c_str());
-            // Only the entry that names this installation, at either end of the move.
-            AnchoredKey entry = openUninstallEntry(keyName);
-            if (isInstallationsEntry(entry, keyName, {source, destination}))
-                deleteUninstallEntry(entry);
-        }
+        if (slot >= 0) deleteOldUninstallEntry(oldLongName, slot, source, destination);
         logFormat(true, L"DeleteInstallDirectoryes: %ls", source.c_str());
         list.remove(source);
         return -1;
@@ -153,6 +157,11 @@ int moveRecords(const std::wstring& source, const std::wstring& destination,
         list.load();
         list.slots()[slot] = destination;
         list.store();
+        // The re-registration writes the entry under the new long name: one left under the old
+        // name would stay in the system's list of programs, naming a folder that moved away.
+        if (!equalIgnoringAsciiCase(uninstallEntryName(oldLongName, slot),
+                                    uninstallEntryName(fieldText(assistantRequest.longName), slot)))
+            deleteOldUninstallEntry(oldLongName, slot, source, destination);
     }
     return slot;
 }

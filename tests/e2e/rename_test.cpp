@@ -94,6 +94,26 @@ TEST(SetLongName, TheSameRegistryPathRenamesTheRecordInPlace) {
     }
 }
 
+// Under the same registry path a new long name gets a new Uninstall entry: the installation's
+// entry under the old name goes, or the list of programs would keep one for a folder now gone.
+TEST(SetLongName, ANewLongNameTakesTheInstallationsOldEntryAway) {
+    TendrilCopy tendril;
+    TestProduct old;
+    ScratchFolder scratch(L"ren");
+    const std::wstring source = scratch / L"Old", destination = scratch / L"New";
+    ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+    ASSERT_TRUE(writeFile(source + L"\\client.exe", "x"));
+    registerWith(tendril, old, source);
+    ASSERT_TRUE(keyExists(old.uninstallKey(0)));
+    TestProduct renamed;
+    renamed.regPath = old.regPath;
+
+    EXPECT_EQ(errorOf(renamed.run(tendril, renameRequest(renamed, old, source, destination))), 0);
+    EXPECT_FALSE(keyExists(old.uninstallKey(0)));
+    EXPECT_EQ(renamed.slots()[0], destination);
+    EXPECT_EQ(dataOf(valuesOf(renamed.uninstallKey(0)), L"InstallLocation"), destination);
+}
+
 TEST(SetLongName, ANewRegistryPathMovesTheRegistration) {
     TendrilCopy tendril;
     TestProduct old, renamed;
