@@ -213,7 +213,9 @@ TENDRIL_API int32_t TENDRIL_CALL tendril_wait(TendrilRun* run, uint32_t timeoutM
 /* The outcome so far. */
 TENDRIL_API void TENDRIL_CALL tendril_get_outcome(TendrilRun* run, TendrilOutcome* outcome);
 
-/* Releases the run. A run still going is cancelled and given TENDRIL_DEFAULT_GRACE_MS first. */
+/* Releases the run. A run still going is cancelled and given TENDRIL_DEFAULT_GRACE_MS first; one
+ * whose elevation prompt is still open waits for the user's answer. tendril_run_start copies the
+ * request and the entries before it returns. */
 TENDRIL_API void TENDRIL_CALL tendril_run_close(TendrilRun* run);
 
 #ifdef __cplusplus
