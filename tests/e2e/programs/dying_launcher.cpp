@@ -11,6 +11,8 @@
 // launcher ends when the first progress message at or above it arrives; -1 ends it right after
 // the request is written. It ends with exit code 3 as planned; any other code names the step
 // that failed.
+#include "request_file.h"
+
 #include <tendril_launcher/launcher.h>
 
 #include <tlhelp32.h>
@@ -26,18 +28,6 @@ using tendril::WM_ASSISTANT_STATUS;
 using tendril::launch::Handle;
 
 constexpr UINT kDiedAsPlanned = 3;
-
-std::string readWholeFile(const std::wstring& path) {
-    Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr));
-    if (!file) return std::string();
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    return bytes;
-}
 
 bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
     Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -80,7 +70,7 @@ struct Report {
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5) return 10;
     const std::wstring tendrilPath = argv[1];
-    const std::string request = readWholeFile(argv[2]);
+    const std::string request = tendril::test_programs::readWholeFile(argv[2]);
     Report report;
     report.path = argv[3];
     const long dieAt = std::wcstol(argv[4], nullptr, 10);

@@ -9,6 +9,8 @@
 // entries) and waits for the result. The report file gets one line per message received,
 // "message wParam lParam". Exit code 0 once the result came; any other code names the step that
 // failed.
+#include "request_file.h"
+
 #include <tendril_launcher/launcher.h>
 
 #include <cstdint>
@@ -18,18 +20,6 @@ namespace {
 
 using tendril::launch::Handle;
 using tendril::launch::ReceivedMessage;
-
-std::string readWholeFile(const std::wstring& path) {
-    Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr));
-    if (!file) return std::string();
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    return bytes;
-}
 
 // Written under another name first and then renamed, so that the test never reads half of it.
 bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
@@ -51,7 +41,7 @@ bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) return 10;
-    const std::string request = readWholeFile(argv[2]);
+    const std::string request = tendril::test_programs::readWholeFile(argv[2]);
     const std::wstring report = argv[3];
     if (request.size() < sizeof(std::int32_t)) return 11;
     std::int32_t command = 0;
